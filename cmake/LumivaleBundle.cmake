@@ -1,0 +1,29 @@
+# Lays out the application bundle under the build tree the way the system expects it:
+#   Lumivale Quick Look.app/Contents/{Info.plist, MacOS/, PlugIns/<Name>.appex/Contents/...}
+# The preview service finds the extensions through this structure, and resources are looked up
+# inside each extension's Contents/Resources.
+
+set(LUMIVALE_APP_NAME "Lumivale Quick Look")
+set(LUMIVALE_APP_BUNDLE "${CMAKE_BINARY_DIR}/${LUMIVALE_APP_NAME}.app")
+set(LUMIVALE_SHORT_VERSION "${PROJECT_VERSION}")
+set(LUMIVALE_BUNDLE_VERSION "1")
+set(LUMIVALE_SPARKLE_FEED_URL "" CACHE STRING "Update feed written into the app's Info.plist")
+
+configure_file("${PROJECT_SOURCE_DIR}/LumivaleQuickLook/Info.plist.in"
+               "${LUMIVALE_APP_BUNDLE}/Contents/Info.plist" @ONLY)
+file(MAKE_DIRECTORY "${LUMIVALE_APP_BUNDLE}/Contents/MacOS")
+
+# lumivale_extension_dir(<Name> <out-var>): the .appex folder of an extension inside the app.
+function(lumivale_extension_dir name out)
+  set(${out} "${LUMIVALE_APP_BUNDLE}/Contents/PlugIns/${name}.appex" PARENT_SCOPE)
+endfunction()
+
+# lumivale_add_extension(<target> INFO_PLIST <file>): places the extension executable in
+# <Name>.appex/Contents/MacOS and writes its Info.plist.
+function(lumivale_add_extension target)
+  cmake_parse_arguments(ARG "" "INFO_PLIST" "" ${ARGN})
+  lumivale_extension_dir(${target} appex)
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${appex}/Contents/MacOS")
+  configure_file("${ARG_INFO_PLIST}" "${appex}/Contents/Info.plist" @ONLY)
+  file(MAKE_DIRECTORY "${appex}/Contents/Resources")
+endfunction()

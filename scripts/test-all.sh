@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds and runs the whole suite: unit, end-to-end and browser tests in a normal build, the
+# C++ suites again under AddressSanitizer + UndefinedBehaviorSanitizer, and the concurrency
+# tests under ThreadSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc)
+
+echo "== build and test (RelWithDebInfo) =="
+scripts/build.sh build
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== ASan + UBSan =="
+scripts/build.sh build-asan -DLUMIVALE_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug -DLUMIVALE_BUILD_BENCHMARKS=OFF
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j"$jobs" -L unit
+
+echo "== TSan (concurrency tests) =="
+scripts/build.sh build-tsan -DLUMIVALE_SANITIZE=thread -DCMAKE_BUILD_TYPE=Debug -DLUMIVALE_BUILD_BENCHMARKS=OFF
+TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R Concurren
