@@ -11,7 +11,11 @@ $SUDO apt-get install -y -q --no-install-recommends \
   build-essential cmake ninja-build pkg-config clang-format \
   libicu-dev libboost-json1.81-dev libplist-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
-  nodejs npm chromium fonts-liberation fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji \
+  chromium fonts-liberation fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji \
   hyperfine jupyter-nbconvert python3-nbformat time
+# The machine image ships Node.js 20 with npm; Debian's own nodejs/npm only when it is missing.
+if ! command -v npm >/dev/null; then
+  $SUDO apt-get install -y -q nodejs npm
+fi
 
 (cd web && npm ci --no-audit --no-fund)
