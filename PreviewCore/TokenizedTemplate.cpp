@@ -1,0 +1,55 @@
+#include "TokenizedTemplate.h"
+
+namespace TokenizedTemplate {
+
+namespace {
+constexpr std::string_view kDelimiter = "%%";
+} // namespace
+
+std::vector<Segment> parse(std::string_view text) {
+  std::vector<Segment> segments;
+  std::size_t cursor = 0;
+  while (cursor < text.size()) {
+    const std::size_t open = text.find(kDelimiter, cursor);
+    if (open == std::string_view::npos) {
+      segments.push_back(Segment::literal(std::string(text.substr(cursor))));
+      break;
+    }
+    if (open > cursor)
+      segments.push_back(Segment::literal(std::string(text.substr(cursor, open - cursor))));
+    const std::size_t nameStart = open + kDelimiter.size();
+    const std::size_t close = text.find(kDelimiter, nameStart);
+    if (close == std::string_view::npos) {
+      // An unterminated name stays literal text, delimiter included.
+      segments.push_back(Segment::literal(std::string(text.substr(open))));
+      break;
+    }
+    segments.push_back(Segment::token(std::string(text.substr(nameStart, close - nameStart))));
+    cursor = close + kDelimiter.size();
+  }
+  return segments;
+}
+
+std::string render(const std::vector<Segment>& segments, const Values& values) {
+  // Two passes: size the result, then copy every piece once into the reserved buffer.
+  std::size_t size = 0;
+  for (const Segment& segment : segments) {
+    if (segment.kind == Segment::Kind::literal) {
+      size += segment.text.size();
+    } else if (auto value = values.find(segment.text); value != values.end()) {
+      size += value->second.size();
+    }
+  }
+  std::string result;
+  result.reserve(size);
+  for (const Segment& segment : segments) {
+    if (segment.kind == Segment::Kind::literal) {
+      result.append(segment.text);
+    } else if (auto value = values.find(segment.text); value != values.end()) {
+      result.append(value->second);
+    }
+  }
+  return result;
+}
+
+} // namespace TokenizedTemplate

@@ -1,0 +1,37 @@
+#include "TokenizedTemplate.h"
+
+#include <gtest/gtest.h>
+
+using TokenizedTemplate::parse;
+using TokenizedTemplate::render;
+using TokenizedTemplate::Segment;
+using Segments = std::vector<Segment>;
+
+TEST(TokenizedTemplateTest, ParsesLiteralsAndTokens) {
+  EXPECT_EQ(parse(""), Segments{});
+  EXPECT_EQ(parse("<p>plain 50% off</p>"), Segments{Segment::literal("<p>plain 50% off</p>")});
+  EXPECT_EQ(parse("%%A%%"), Segments{Segment::token("A")});
+  EXPECT_EQ(parse("x%%A%%y%%A%%"), (Segments{Segment::literal("x"), Segment::token("A"),
+                                             Segment::literal("y"), Segment::token("A")}));
+  EXPECT_EQ(parse("%%A%%%%B%%"), (Segments{Segment::token("A"), Segment::token("B")}));
+}
+
+TEST(TokenizedTemplateTest, OddDelimitersFollowTheSearchRules) {
+  EXPECT_EQ(parse("a %%B"), (Segments{Segment::literal("a "), Segment::literal("%%B")}));
+  EXPECT_EQ(parse("%%%A%%"), Segments{Segment::token("%A")});
+  EXPECT_EQ(parse("%%%%"), Segments{Segment::token("")});
+  EXPECT_EQ(parse("%% A %%"), Segments{Segment::token(" A ")});
+  EXPECT_EQ(parse("%%A\nB%%tail"), (Segments{Segment::token("A\nB"), Segment::literal("tail")}));
+}
+
+TEST(TokenizedTemplateTest, RendersValuesVerbatim) {
+  EXPECT_EQ(render(parse(""), {{"A", "1"}}), "");
+  EXPECT_EQ(render(parse("%%A%%"), {{"A", "1"}}), "1");
+  EXPECT_EQ(render(parse("%%A%%"), {}), "");
+  EXPECT_EQ(render(parse("x%%A%%y%%A%%"), {{"A", "1"}, {"unused", "z"}}), "x1y1");
+  EXPECT_EQ(render(parse("a %%B"), {{"B", "no"}}), "a %%B");
+  EXPECT_EQ(render(parse("%% A %%"), {{"A", "no"}}), "");
+  EXPECT_EQ(render(parse("%%%%"), {{"", "empty name"}}), "empty name");
+  // A value is not scanned again for tokens.
+  EXPECT_EQ(render(parse("[%%A%%]"), {{"A", "%%B%%"}, {"B", "no"}}), "[%%B%%]");
+}
