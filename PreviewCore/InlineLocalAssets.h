@@ -12,11 +12,13 @@
 
 #include <boost/json/array.hpp>
 
+#include <unicode/uversion.h>
+
 #include "URL.h"
 
-namespace icu {
+U_NAMESPACE_BEGIN
 class RegexPattern;
-}
+U_NAMESPACE_END
 
 namespace InlineLocalAssets {
 
