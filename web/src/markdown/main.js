@@ -1,0 +1,54 @@
+// The Markdown preview page: reads the document embedded by the renderer, renders it into
+// <article id="lumivale-content">, and marks <html data-lumivale-ready="true"> when text,
+// mathematics, highlighting and diagrams are all done (also when something failed: the page
+// then shows what it could).
+
+import { redrawDiagrams } from '../shared/diagrams.js';
+import { renderMarkdownInto, showPlainText } from '../shared/markdown.js';
+import { installSharedStyles, onColorSchemeChange } from '../shared/theme.js';
+
+// The renderer embeds the Markdown as one JSON string literal inside
+// <script type="application/json" id="lumivale-markdown">, followed by "-->" (see the template).
+function readEmbeddedMarkdown() {
+  const element = document.getElementById('lumivale-markdown');
+  if (!element) return '';
+  const text = element.textContent.replace(/-->\s*$/, '').trim();
+  if (!text) return '';
+  const value = JSON.parse(text);
+  return typeof value === 'string' ? value : '';
+}
+
+function markDiagramDocument(content) {
+  // A Mermaid source file arrives as a document of one diagram: give it the whole page.
+  const children = content.children;
+  if (children.length === 1 && /lumivale-diagram/.test(children[0].className)) {
+    document.body.classList.add('lumivale-diagram-document');
+  }
+}
+
+async function main() {
+  installSharedStyles(document);
+  const content = document.getElementById('lumivale-content');
+  let markdown = '';
+  try {
+    markdown = readEmbeddedMarkdown();
+  } catch (error) {
+    content.textContent = 'This document could not be read.';
+    console.error('Embedded Markdown is not valid JSON:', error);
+    return;
+  }
+  try {
+    await renderMarkdownInto(content, markdown, {});
+    markDiagramDocument(content);
+    onColorSchemeChange(() => {
+      redrawDiagrams(content);
+    });
+  } catch (error) {
+    console.error('Markdown rendering failed, showing plain text:', error);
+    showPlainText(content, markdown);
+  }
+}
+
+main().finally(() => {
+  document.documentElement.dataset.lumivaleReady = 'true';
+});

@@ -1,0 +1,134 @@
+// Markdown to a finished, safe DOM, for the Markdown page and the notebook's Markdown cells.
+//
+//   renderMarkdownInto(container, markdownText, options) -> Promise<void>
+//       marked (GFM, math, footnotes, `::: mermaid`) -> DOMPurify (detached fragment)
+//       -> cid: images resolved, unavailable images replaced by placeholders -> insert
+//       -> KaTeX -> Prism -> Mermaid. Replaces the container's children. Without marked, the
+//       text is shown as preformatted plain text. Options:
+//         resolveAttachment  (id) => url|null; default globalThis.lumivaleResolveAttachment
+//         idPrefix           prefix for generated ids (headings, footnotes, diagrams); ''
+//         math, highlight, diagrams   booleans, default true
+//   markdownToHTML(markdownText, {idPrefix, math}) -> unsanitized HTML string (or null
+//       without marked); callers must sanitize.
+//   finishMarkdownFragment(fragment, {resolveAttachment, idPrefix}): the steps between sanitizing
+//       and inserting (attachments, placeholders, heading ids, task lists, alerts).
+//   enhanceRendered(root, options) -> Promise: KaTeX, Prism and Mermaid on inserted content.
+//   showPlainText(container, text): the fallback view.
+
+import { resolveAttachmentURLs } from './attachments.js';
+import { renderDiagrams, mermaidContainerExtension } from './diagrams.js';
+import { footnoteExtension } from './footnotes.js';
+import { highlightCode } from './highlight.js';
+import { mathExtension, typesetMath } from './math.js';
+import { replaceUnavailableImages, sanitizeToFragment } from './sanitize.js';
+
+export function markdownToHTML(markdownText, { idPrefix = '', math = true } = {}) {
+  const library = globalThis.marked;
+  if (!library || typeof library.Marked !== 'function') return null;
+  const parser = new library.Marked({ gfm: true, breaks: false, async: false });
+  if (math) parser.use(mathExtension());
+  parser.use(footnoteExtension({ idPrefix }), mermaidContainerExtension());
+  return parser.parse(String(markdownText ?? ''));
+}
+
+export function showPlainText(container, text) {
+  const doc = container.ownerDocument || document;
+  const pre = doc.createElement('pre');
+  pre.className = 'lumivale-plain-text';
+  pre.textContent = String(text ?? '');
+  container.replaceChildren(pre);
+}
+
+// GitHub-style heading anchors: lower case, punctuation dropped, spaces to hyphens, repeats
+// numbered.
+function addHeadingIds(root, idPrefix, usedIds) {
+  for (const heading of root.querySelectorAll('h1, h2, h3, h4, h5, h6')) {
+    if (heading.id) continue;
+    const base =
+      heading.textContent
+        .trim()
+        .toLowerCase()
+        .replace(/[^\p{L}\p{N}\p{M}\s_-]/gu, '')
+        .replace(/\s/g, '-') || 'section';
+    let id = `${idPrefix}${base}`;
+    for (let n = 1; usedIds.has(id); n += 1) id = `${idPrefix}${base}-${n}`;
+    usedIds.add(id);
+    heading.id = id;
+  }
+}
+
+function markTaskLists(root) {
+  for (const checkbox of root.querySelectorAll('li > input[type="checkbox"], li > p:first-child > input[type="checkbox"]')) {
+    const item = checkbox.closest('li');
+    item.classList.add('task-list-item');
+    checkbox.classList.add('task-list-item-checkbox');
+    item.parentElement?.classList.add('contains-task-list');
+  }
+}
+
+// GitHub alerts: a blockquote whose first line is [!NOTE], [!TIP], [!IMPORTANT], [!WARNING] or
+// [!CAUTION].
+const ALERT_TITLES = { note: 'Note', tip: 'Tip', important: 'Important', warning: 'Warning', caution: 'Caution' };
+
+function markAlerts(root) {
+  const doc = root.ownerDocument || document;
+  for (const quote of root.querySelectorAll('blockquote')) {
+    const first = quote.firstElementChild;
+    if (!first || first.tagName !== 'P') continue;
+    const text = first.firstChild;
+    if (!text || text.nodeType !== 3) continue;
+    const match = /^\s*\[!(NOTE|TIP|IMPORTANT|WARNING|CAUTION)\][ \t]*(?:\n|$)/i.exec(text.data);
+    if (!match) continue;
+    const kind = match[1].toLowerCase();
+    text.data = text.data.slice(match[0].length);
+    if (text.data === '' && first.firstElementChild?.tagName === 'BR') first.firstElementChild.remove();
+    if (!first.textContent.trim() && !first.querySelector('img')) first.remove();
+    const alert = doc.createElement('div');
+    alert.className = `markdown-alert markdown-alert-${kind}`;
+    const title = doc.createElement('p');
+    title.className = 'markdown-alert-title';
+    title.textContent = ALERT_TITLES[kind];
+    alert.append(title, ...quote.childNodes);
+    quote.replaceWith(alert);
+  }
+}
+
+export function finishMarkdownFragment(fragment, { resolveAttachment, idPrefix = '', usedIds = new Set() } = {}) {
+  resolveAttachmentURLs(fragment, resolveAttachment ?? globalThis.lumivaleResolveAttachment);
+  replaceUnavailableImages(fragment);
+  addHeadingIds(fragment, idPrefix, usedIds);
+  markTaskLists(fragment);
+  markAlerts(fragment);
+}
+
+// Each step is independent: one failing (or its library missing) leaves the others working.
+export async function enhanceRendered(root, { idPrefix = '', math = true, highlight = true, diagrams = true } = {}) {
+  if (math) {
+    try {
+      typesetMath(root);
+    } catch (error) {
+      console.warn('Mathematics could not be typeset:', error);
+    }
+  }
+  if (highlight) {
+    try {
+      highlightCode(root);
+    } catch (error) {
+      console.warn('Code could not be highlighted:', error);
+    }
+  }
+  if (diagrams) await renderDiagrams(root, { idPrefix });
+}
+
+export async function renderMarkdownInto(container, markdownText, options = {}) {
+  const { idPrefix = '', math = true } = options;
+  const html = markdownToHTML(markdownText, { idPrefix, math });
+  if (html === null) {
+    showPlainText(container, markdownText);
+    return;
+  }
+  const fragment = sanitizeToFragment(html);
+  finishMarkdownFragment(fragment, options);
+  container.replaceChildren(fragment);
+  await enhanceRendered(container, options);
+}
