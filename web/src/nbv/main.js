@@ -1,0 +1,121 @@
+// The notebook viewer ("nbv"): reads the notebook embedded in the page, lays out its cells in
+// order, and enhances them (highlighting, mathematics, diagrams). Cells are laid out in small
+// time-sliced batches so the first screen appears at once even for notebooks with thousands of
+// cells; enhancement runs first for the cells on screen (IntersectionObserver), then for all the
+// others in order. <html data-lumivale-ready="true"> is set when everything is done.
+
+import { h, notice } from './dom.js';
+import { readNotebook } from './notebook-model.js';
+import { renderCell } from './cells.js';
+import { createScheduler } from './scheduler.js';
+import { renderMarkdown } from './markdown.js';
+import { typesetLatex } from './latex.js';
+import outputCSS from './output.css';
+
+const dataElementId = 'lumivale-notebook';
+
+// The notebook's JSON text. The page's data element ends at the first "</script" (the extension
+// escapes that sequence inside the JSON); cutting there also recovers the text when an unusual
+// notebook made the HTML parser run the element on to the end of the document.
+export function embeddedNotebookText(element) {
+  const text = element ? element.textContent : '';
+  const end = text.indexOf('</script');
+  return end >= 0 ? text.slice(0, end) : text;
+}
+
+function setReady() {
+  document.documentElement.dataset.lumivaleReady = 'true';
+}
+
+function showFailure(main, title, detail) {
+  main.replaceChildren(
+    h('div', { className: 'nbv-failure', role: 'alert' }, h('h2', {}, title), detail ? h('p', {}, detail) : null),
+  );
+}
+
+function describeLanguage(notebook) {
+  const language = notebook.language ? notebook.language.charAt(0).toUpperCase() + notebook.language.slice(1) : '';
+  return notebook.kernelName && notebook.kernelName.toLowerCase() !== notebook.language ? notebook.kernelName : language;
+}
+
+function fillHeader(notebook) {
+  const meta = document.getElementById('nbv-meta');
+  if (!meta) return;
+  const codeCells = notebook.cells.filter((cell) => cell.type === 'code').length;
+  const items = [
+    describeLanguage(notebook),
+    `${notebook.cells.length} ${notebook.cells.length === 1 ? 'cell' : 'cells'}`,
+    codeCells ? `${codeCells} code` : null,
+    notebook.nbformat ? `nbformat ${notebook.nbformat}${notebook.nbformatMinor !== null ? `.${notebook.nbformatMinor}` : ''}` : null,
+  ].filter(Boolean);
+  meta.replaceChildren(...items.map((item, index) => h('span', { className: index === 0 ? 'nbv-kernel' : 'nbv-meta-item' }, item)));
+}
+
+function outputStyleSheet() {
+  try {
+    const sheet = new CSSStyleSheet();
+    sheet.replaceSync(outputCSS);
+    return sheet;
+  } catch {
+    return null;
+  }
+}
+
+export function start() {
+  const main = document.getElementById('nbv-cells');
+  if (!main) return;
+  if (main.dataset.started) return;
+  main.dataset.started = 'true';
+
+  let value;
+  try {
+    value = JSON.parse(embeddedNotebookText(document.getElementById(dataElementId)));
+  } catch (error) {
+    showFailure(main, 'This notebook could not be read', `Its JSON text is not valid (${error.message}).`);
+    setReady();
+    return;
+  }
+  const read = readNotebook(value);
+  if (!read.ok) {
+    showFailure(main, 'Not a Jupyter notebook', read.message);
+    setReady();
+    return;
+  }
+  const { notebook } = read;
+  fillHeader(notebook);
+  document.documentElement.dataset.kernelLanguage = notebook.language;
+  for (const problem of notebook.problems) main.appendChild(notice(problem, 'warning'));
+  if (!notebook.cells.length) {
+    main.appendChild(h('p', { className: 'nbv-empty' }, 'This notebook has no cells.'));
+    setReady();
+    return;
+  }
+
+  const context = {
+    language: notebook.language,
+    outputStyles: outputStyleSheet(),
+    renderMarkdown,
+    typesetLatex,
+  };
+  const scheduler = createScheduler({
+    count: notebook.cells.length,
+    render: (index) => renderCell(notebook.cells[index], context),
+    container: main,
+    onDone: setReady,
+  });
+  scheduler.start();
+}
+
+function boot() {
+  try {
+    start();
+  } catch (error) {
+    const main = document.getElementById('nbv-cells');
+    if (main) showFailure(main, 'This notebook could not be shown', String(error && error.message ? error.message : error));
+    setReady();
+  }
+}
+
+globalThis.lumivaleNotebookViewer = { start: boot };
+if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', boot, { once: true });
+else boot();
