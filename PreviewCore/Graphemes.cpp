@@ -1,0 +1,121 @@
+#include "Graphemes.h"
+
+#include "ICUText.h"
+
+#include <cstring>
+#include <memory>
+#include <new>
+#include <unicode/brkiter.h>
+#include <unicode/locid.h>
+
+namespace Graphemes {
+
+namespace {
+
+// One character BreakIterator per thread, cloned from a process-wide prototype.
+icu::BreakIterator& threadBreakIterator() {
+  static const std::unique_ptr<icu::BreakIterator> prototype = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> iterator(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    if (U_FAILURE(status) || !iterator)
+      throw std::bad_alloc();
+    return iterator;
+  }();
+  thread_local const std::unique_ptr<icu::BreakIterator> iterator(prototype->clone());
+  if (!iterator)
+    throw std::bad_alloc();
+  return *iterator;
+}
+
+} // namespace
+
+void detail::clusterEnds(std::string_view region, std::vector<std::size_t>& ends) {
+  ends.clear();
+  ICUText text(region);
+  icu::BreakIterator& iterator = threadBreakIterator();
+  UErrorCode status = U_ZERO_ERROR;
+  iterator.setText(text.get(), status);
+  if (U_FAILURE(status)) {
+    ends.push_back(region.size());
+    return;
+  }
+  for (int32_t end = iterator.next(); end != icu::BreakIterator::DONE; end = iterator.next())
+    ends.push_back(static_cast<std::size_t>(end));
+  if (ends.empty() || ends.back() != region.size())
+    ends.push_back(region.size());
+}
+
+std::size_t graphemeClusterCount(std::string_view text) {
+  std::size_t count = 0;
+  forEachGraphemeCluster(text, [&](std::string_view) {
+    ++count;
+    return true;
+  });
+  return count;
+}
+
+std::size_t graphemeClusterPrefixBytes(std::string_view text, std::size_t count) {
+  std::size_t bytes = 0;
+  if (count == 0)
+    return 0;
+  forEachGraphemeCluster(text, [&](std::string_view cluster) {
+    bytes += cluster.size();
+    return --count > 0;
+  });
+  return bytes;
+}
+
+std::size_t graphemeClusterSuffixBytes(std::string_view text, std::size_t count) {
+  using detail::isASCII;
+  using detail::isControl;
+  std::size_t end = text.size();
+  std::vector<std::size_t> ends;
+  while (count > 0 && end > 0) {
+    const unsigned char last = static_cast<unsigned char>(text[end - 1]);
+    if (last == '\n' && end >= 2 && text[end - 2] == '\r') {
+      end -= 2;
+      --count;
+      continue;
+    }
+    if (isASCII(last) && (end == 1 || detail::isKnownBoundary(text, end - 1))) {
+      --end;
+      --count;
+      continue;
+    }
+    // Back to the nearest boundary that the bytes alone prove, then let ICU split the rest.
+    std::size_t start = end - 1;
+    while (start > 0 && !detail::isKnownBoundary(text, start))
+      --start;
+    detail::clusterEnds(text.substr(start, end - start), ends);
+    // ends holds the cluster ends of the region; the cluster starts are 0 and all but the last.
+    std::size_t index = ends.size();
+    while (count > 0 && index > 0) {
+      --index;
+      end = start + (index == 0 ? 0 : ends[index - 1]);
+      --count;
+    }
+  }
+  return text.size() - end;
+}
+
+std::size_t longestRunOf(std::string_view text, char c) {
+  std::size_t longest = 0;
+  const char* p = text.data();
+  const char* const stop = p + text.size();
+  while (p < stop) {
+    const void* found = std::memchr(p, c, static_cast<std::size_t>(stop - p));
+    if (!found)
+      break;
+    const char* run = static_cast<const char*>(found);
+    const char* after = run;
+    while (after < stop && *after == c)
+      ++after;
+    if (static_cast<std::size_t>(after - run) > longest)
+      longest = static_cast<std::size_t>(after - run);
+    p = after;
+  }
+  return longest;
+}
+
+} // namespace Graphemes

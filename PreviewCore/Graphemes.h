@@ -1,0 +1,87 @@
+// Graphemes: user-perceived characters (extended grapheme clusters, ICU's rules) of UTF-8 text,
+// without converting it. ASCII is segmented directly: between two ASCII characters there is
+// always a boundary except inside CR LF, and a control character is always a cluster of its own
+// (CR LF excepted), so ICU's BreakIterator only runs over the stretches that hold non-ASCII
+// text. The results are exactly ICU's. Thread-safe (each thread keeps its own BreakIterator).
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+#include <vector>
+
+namespace Graphemes {
+
+namespace detail {
+inline bool isASCII(unsigned char c) {
+  return c < 0x80;
+}
+inline bool isControl(unsigned char c) {
+  return c < 0x20 || c == 0x7F;
+}
+// True when a boundary at `offset` (0 < offset < size) follows from the bytes around it alone.
+inline bool isKnownBoundary(std::string_view text, std::size_t offset) {
+  const unsigned char before = static_cast<unsigned char>(text[offset - 1]);
+  const unsigned char after = static_cast<unsigned char>(text[offset]);
+  if (before == '\r' && after == '\n')
+    return false;
+  return (isASCII(before) && isASCII(after)) || isControl(before) || isControl(after);
+}
+// ICU's cluster ends inside `region` (which starts and ends on boundaries), as offsets from
+// the region's start, ascending, the last one region.size().
+void clusterEnds(std::string_view region, std::vector<std::size_t>& ends);
+} // namespace detail
+
+// Calls visit(cluster) for each cluster in order while it returns true. Returns false when
+// the visit was stopped.
+template <class Visit> bool forEachGraphemeCluster(std::string_view text, Visit&& visit) {
+  using detail::isASCII;
+  using detail::isControl;
+  const std::size_t size = text.size();
+  std::size_t at = 0;
+  std::vector<std::size_t> ends;
+  while (at < size) {
+    const unsigned char c = static_cast<unsigned char>(text[at]);
+    if (isASCII(c)) {
+      if (c == '\r' && at + 1 < size && text[at + 1] == '\n') {
+        if (!visit(text.substr(at, 2)))
+          return false;
+        at += 2;
+        continue;
+      }
+      if (at + 1 == size || isASCII(static_cast<unsigned char>(text[at + 1])) || isControl(c)) {
+        if (!visit(text.substr(at, 1)))
+          return false;
+        ++at;
+        continue;
+      }
+    }
+    std::size_t end = at + 1;
+    while (end < size && !detail::isKnownBoundary(text, end))
+      ++end;
+    const std::string_view region = text.substr(at, end - at);
+    detail::clusterEnds(region, ends);
+    std::size_t start = 0;
+    for (std::size_t clusterEnd : ends) {
+      if (!visit(region.substr(start, clusterEnd - start)))
+        return false;
+      start = clusterEnd;
+    }
+    at = end;
+  }
+  return true;
+}
+
+// The number of clusters in `text`.
+std::size_t graphemeClusterCount(std::string_view text);
+
+// The byte length of the first `count` clusters (the whole text when it has fewer).
+std::size_t graphemeClusterPrefixBytes(std::string_view text, std::size_t count);
+
+// The byte length of the last `count` clusters (the whole text when it has fewer).
+std::size_t graphemeClusterSuffixBytes(std::string_view text, std::size_t count);
+
+// The length of the longest run of the byte `c` (0 when it does not occur). Counts bytes, so a
+// character with a combining mark on it still counts: what a Markdown parser sees.
+std::size_t longestRunOf(std::string_view text, char c);
+
+} // namespace Graphemes

@@ -1,0 +1,87 @@
+#include "Graphemes.h"
+#include "ICUText.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+#include <random>
+#include <string>
+#include <unicode/brkiter.h>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> clustersOf(std::string_view text) {
+  std::vector<std::string> clusters;
+  Graphemes::forEachGraphemeCluster(text, [&](std::string_view cluster) {
+    clusters.emplace_back(cluster);
+    return true;
+  });
+  return clusters;
+}
+
+// ICU's own segmentation of the whole text, for comparison.
+std::vector<std::string> icuClustersOf(std::string_view text) {
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<icu::BreakIterator> iterator(
+      icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+  ICUText utext(text);
+  iterator->setText(utext.get(), status);
+  std::vector<std::string> clusters;
+  int32_t start = 0;
+  for (int32_t end = iterator->next(); end != icu::BreakIterator::DONE; end = iterator->next()) {
+    clusters.emplace_back(text.substr(start, end - start));
+    start = end;
+  }
+  return clusters;
+}
+
+} // namespace
+
+TEST(GraphemesTest, SegmentsLikeICU) {
+  const std::vector<std::string> pieces = {
+      "a",          "b",          " ",          "`",      "$",      "\r",         "\n",
+      "\r\n",       "\t",         "\x7f",       "\u0301", "\u200d", "\U0001F468", "\U0001F469",
+      "\U0001F1E9", "\U0001F1EA", "\u0600",     "\u0915", "\u094D", "\u00e9",     "\u4e2d",
+      "\u2028",     "\uffff",     "\U0001F3FD", "\u1100", "\u1161", "\u11A8"};
+  std::mt19937 random(7);
+  std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
+  for (int round = 0; round < 2000; ++round) {
+    std::string text;
+    const int length = round % 24;
+    for (int i = 0; i < length; ++i)
+      text += pieces[pick(random)];
+    const std::vector<std::string> expected = icuClustersOf(text);
+    ASSERT_EQ(clustersOf(text), expected) << text;
+    ASSERT_EQ(Graphemes::graphemeClusterCount(text), expected.size());
+    for (std::size_t count = 0; count <= expected.size() + 1; ++count) {
+      std::size_t prefix = 0, suffix = 0;
+      for (std::size_t i = 0; i < std::min(count, expected.size()); ++i) {
+        prefix += expected[i].size();
+        suffix += expected[expected.size() - 1 - i].size();
+      }
+      ASSERT_EQ(Graphemes::graphemeClusterPrefixBytes(text, count), prefix) << text << count;
+      ASSERT_EQ(Graphemes::graphemeClusterSuffixBytes(text, count), suffix) << text << count;
+    }
+  }
+}
+
+TEST(GraphemesTest, KnownClusters) {
+  EXPECT_EQ(clustersOf("a\r\nb\n\r"), (std::vector<std::string>{"a", "\r\n", "b", "\n", "\r"}));
+  EXPECT_EQ(clustersOf("e\u0301`\u0301$"), (std::vector<std::string>{"e\u0301", "`\u0301", "$"}));
+  EXPECT_EQ(clustersOf("\U0001F468\u200D\U0001F469!"),
+            (std::vector<std::string>{"\U0001F468\u200D\U0001F469", "!"}));
+  EXPECT_EQ(clustersOf("\n\u0301"), (std::vector<std::string>{"\n", "\u0301"}));
+  EXPECT_EQ(Graphemes::graphemeClusterCount(""), 0u);
+  // Stopping the visit early.
+  std::size_t visited = 0;
+  EXPECT_FALSE(Graphemes::forEachGraphemeCluster("abc\u00e9\u00e9",
+                                                 [&](std::string_view) { return ++visited < 4; }));
+  EXPECT_EQ(visited, 4u);
+}
+
+TEST(GraphemesTest, LongestRun) {
+  EXPECT_EQ(Graphemes::longestRunOf("", '`'), 0u);
+  EXPECT_EQ(Graphemes::longestRunOf("no ticks", '`'), 0u);
+  EXPECT_EQ(Graphemes::longestRunOf("`a``b````\u0301c```", '`'), 4u);
+  EXPECT_EQ(Graphemes::longestRunOf("~~~~~", '~'), 5u);
+}
