@@ -1,0 +1,145 @@
+#include "NotebookRenderer.h"
+
+#include "ContentDetection.h"
+#include "HTMLTemplate.h"
+#include "JSONSerialization.h"
+#include "OutputBounding.h"
+#include "TokenizedTemplate.h"
+#include "UTF8.h"
+
+#include <boost/json.hpp>
+#include <optional>
+#include <utility>
+
+namespace json = boost::json;
+
+namespace {
+
+constexpr std::string_view kAssetDirectory = "notebook";
+constexpr const char* kInvalidJSONDescription =
+    "The notebook could not be shown because its JSON text is not valid UTF-8.";
+
+// The cell's "source" as one text: a text, or an array of texts joined with nothing between
+// them. Nullopt for any other shape.
+std::optional<std::string> sourceText(const json::object& cell) {
+  const json::value* source = cell.if_contains("source");
+  if (!source)
+    return std::nullopt;
+  if (source->is_string())
+    return std::string(source->get_string());
+  if (!source->is_array())
+    return std::nullopt;
+  std::string text;
+  for (const json::value& element : source->get_array()) {
+    if (!element.is_string())
+      return std::nullopt;
+    text.append(element.get_string());
+  }
+  return text;
+}
+
+// True when some Markdown cell's source text, tested alone, satisfies `test`.
+template <class Test> bool anyMarkdownCell(const json::value& notebook, Test test) {
+  const json::object* top = notebook.if_object();
+  if (!top)
+    return false;
+  const json::value* cells = top->if_contains("cells");
+  if (!cells || !cells->is_array())
+    return false;
+  for (const json::value& cell : cells->get_array())
+    if (!cell.is_object())
+      return false;
+  for (const json::value& cellValue : cells->get_array()) {
+    const json::object& cell = cellValue.get_object();
+    const json::value* type = cell.if_contains("cell_type");
+    if (!type || !type->is_string() || type->get_string() != "markdown")
+      continue;
+    if (std::optional<std::string> text = sourceText(cell); text && test(*text))
+      return true;
+  }
+  return false;
+}
+
+void replaceAll(std::string& text, std::string_view from, std::string_view to) {
+  std::string out;
+  std::size_t start = 0;
+  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, start)) {
+    out.append(text, start, at - start);
+    out.append(to);
+    start = at + from.size();
+  }
+  if (start == 0)
+    return;
+  out.append(text, start);
+  text = std::move(out);
+}
+
+} // namespace
+
+namespace NotebookRenderer {
+
+const char* Error::what() const noexcept {
+  return kInvalidJSONDescription;
+}
+
+NSError Error::nsError() const {
+  return {"NotebookRenderer.Error", 0, kInvalidJSONDescription};
+}
+
+std::string escapeFilename(std::string_view filename) {
+  std::string text(filename);
+  replaceAll(text, "&", "&amp;");
+  replaceAll(text, "<", "&lt;");
+  replaceAll(text, ">", "&gt;");
+  replaceAll(text, "\"", "&quot;");
+  return text;
+}
+
+std::string renderHTML(std::string_view notebookData, std::string_view filename,
+                       const Bundle& bundle) {
+  return renderParsedHTML(JSONSerialization::parse(notebookData), filename, bundle);
+}
+
+std::string renderParsedHTML(json::value&& parsed, std::string_view filename,
+                             const Bundle& bundle) {
+  json::value notebook = std::move(parsed);
+  OutputBounding::boundNotebookOutputs(notebook);
+
+  std::string notebookJSON = JSONSerialization::write(notebook);
+  if (!isValidUTF8(notebookJSON))
+    throw Error::invalidJSON();
+
+  const bool hasMathematics = anyMarkdownCell(
+      notebook, [](const std::string& text) { return text.find('$') != std::string::npos; });
+  const bool hasMermaid = anyMarkdownCell(
+      notebook, [](const std::string& text) { return ContentDetection::hasMermaidBlock(text); });
+  notebook = nullptr; // the tree is no longer needed; free it before the page is built
+
+  HTMLTemplate::ParsedTemplate page = HTMLTemplate::templateNamed("notebook-template", bundle);
+
+  auto style = [&](std::string_view name) {
+    return HTMLTemplate::resourceText(name, "css", bundle, kAssetDirectory);
+  };
+  auto script = [&](std::string_view name) {
+    return HTMLTemplate::scriptText(name, "js", bundle, kAssetDirectory);
+  };
+  TokenizedTemplate::Values values;
+  values["PRISM_CSS"] = style("prism.min");
+  values["KATEX_CSS"] = hasMathematics ? style("katex.min") : std::string();
+  values["MARKED_JS"] = script("marked.min");
+  values["PRISM_JS"] = script("prism.min");
+  values["PRISM_PYTHON_JS"] = script("prism-python.min");
+  values["KATEX_JS"] = hasMathematics ? script("katex.min") : std::string();
+  values["NBV_JS"] = script("nbv");
+  values["MERMAID_JS"] = hasMermaid ? script("mermaid.min") : std::string();
+  // The writer escapes every "/", so the text cannot close the script element; the escape
+  // stays as the guarantee and costs one scan.
+  if (notebookJSON.find("</script") != std::string::npos)
+    notebookJSON = HTMLTemplate::escapeScript(notebookJSON);
+  values["NOTEBOOK_JSON"] = std::move(notebookJSON);
+  values["FILENAME"] = escapeFilename(filename);
+
+  return TokenizedTemplate::render(*page, values);
+}
+
+} // namespace NotebookRenderer

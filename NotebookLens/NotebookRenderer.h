@@ -1,0 +1,45 @@
+// NotebookRenderer: turns one Jupyter notebook into one self-contained HTML page: checks that it
+// is JSON, bounds oversized outputs, re-encodes it and fills "notebook-template" with the page
+// assets it needs. No state of its own; renders may run on any number of threads at once (the
+// template and asset caches they share are HTMLTemplate's).
+#pragma once
+
+#include "Bundle.h"
+#include "NSError.h"
+
+#include <boost/json/value.hpp>
+#include <exception>
+#include <string>
+#include <string_view>
+
+namespace NotebookRenderer {
+
+// The renderer's own failure: the re-encoded notebook was not UTF-8 text.
+class Error : public std::exception, public NSErrorConvertible {
+public:
+  enum class Kind { invalidJSON };
+  static Error invalidJSON() { return Error(); }
+
+  Kind kind() const { return Kind::invalidJSON; }
+  const char* what() const noexcept override;
+  NSError nsError() const override;
+  friend bool operator==(const Error&, const Error&) { return true; }
+
+private:
+  Error() = default;
+};
+
+// The page for the notebook bytes. Throws the JSON parser's NSErrorException for bytes that are
+// not JSON, Error::invalidJSON, or HTMLTemplate::Error when the template is missing.
+std::string renderHTML(std::string_view notebookData, std::string_view filename,
+                       const Bundle& bundle);
+
+// The same page for a notebook the caller has already parsed with JSONSerialization::parse
+// (the preview pipeline parses once for image inlining and rendering). Consumes the value.
+std::string renderParsedHTML(boost::json::value&& notebook, std::string_view filename,
+                             const Bundle& bundle);
+
+// The file name with "&", "<", ">" and '"' written as entities (in that order).
+std::string escapeFilename(std::string_view filename);
+
+} // namespace NotebookRenderer
