@@ -1,6 +1,7 @@
 #include "OutputBounding.h"
 
 #include "GraphemeCut.h"
+#include "Graphemes.h"
 #include "JSONSerialization.h"
 
 #include <algorithm>
@@ -130,8 +131,8 @@ std::string byteCut(std::string_view text, const OutputLimits& limits, std::uint
       static_cast<std::uint64_t>(std::max(limits.maxBytes, OutputBounding::minimumCutBudget));
   const std::uint64_t headCount = 2 * budget / 3;
   const std::uint64_t tailCount = budget / 3;
-  std::size_t headEnd = GraphemeCut::prefixBytes(text, headCount);
-  std::size_t tailStart = text.size() - GraphemeCut::suffixBytes(text, tailCount);
+  std::size_t headEnd = Graphemes::graphemeClusterPrefixBytes(text, headCount);
+  std::size_t tailStart = text.size() - Graphemes::graphemeClusterSuffixBytes(text, tailCount);
   if (headEnd > tailStart) {
     // Fewer characters than the two counts together (characters of several bytes each): the
     // shares are taken in bytes instead, at character boundaries, and never overlap.
