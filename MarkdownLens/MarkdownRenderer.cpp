@@ -1,0 +1,68 @@
+#include "MarkdownRenderer.h"
+
+#include "ContentDetection.h"
+#include "HTMLTemplate.h"
+#include "HTMLTemplateCache.h"
+#include "JSONSerialization.h"
+#include "TokenizedTemplate.h"
+#include "UTF8.h"
+
+namespace MarkdownRenderer {
+
+namespace {
+
+constexpr std::string_view kTemplateName = "markdown-template";
+constexpr std::string_view kAssets = "markdown";
+
+const std::string& styleSheet(std::string_view name, const Bundle& bundle) {
+  return HTMLTemplate::cachedResourceText(name, "css", bundle, kAssets);
+}
+
+const std::string& script(std::string_view name, const Bundle& bundle) {
+  return HTMLTemplate::cachedScriptText(name, "js", bundle, kAssets);
+}
+
+// Prism's core followed by the language components the fences name, in ascending order, one
+// line feed between neighbours. The core takes its place even when it is missing.
+std::string prismScripts(std::string_view markdown, const Bundle& bundle) {
+  std::string joined = script("prism-core.min", bundle);
+  for (const std::string& component : ContentDetection::fenceLanguages(markdown)) {
+    const std::string& language = script("prism-lang-" + component + ".min", bundle);
+    if (language.empty())
+      continue;
+    joined += '\n';
+    joined += language;
+  }
+  return joined;
+}
+
+// The text as one JSON string literal; the empty literal for bytes that are not UTF-8.
+std::string markdownLiteral(std::string_view markdown) {
+  if (!isValidUTF8(markdown))
+    return "\"\"";
+  return JSONSerialization::stringLiteral(markdown);
+}
+
+} // namespace
+
+std::string renderHTML(std::string_view markdown, const Bundle& bundle) {
+  const HTMLTemplate::ParsedTemplate page = HTMLTemplate::templateNamed(kTemplateName, bundle);
+
+  const bool hasCode = ContentDetection::hasCodeFences(markdown);
+  const bool hasMermaid = ContentDetection::hasMermaidBlock(markdown);
+  const bool hasMath = ContentDetection::hasMathematics(markdown);
+
+  TokenizedTemplate::Values values;
+  values["GITHUB_CSS"] = styleSheet("github-markdown.min", bundle);
+  values["KATEX_CSS"] = hasMath ? styleSheet("katex.min", bundle) : std::string();
+  values["PRISM_CSS"] = hasCode ? styleSheet("prism.min", bundle) : std::string();
+  values["MARKED_JS"] = script("marked.min", bundle);
+  values["KATEX_JS"] = hasMath ? script("katex.min", bundle) : std::string();
+  values["COPY_TEX_JS"] = hasMath ? script("copy-tex.min", bundle) : std::string();
+  values["MERMAID_JS"] = hasMermaid ? script("mermaid.min", bundle) : std::string();
+  values["PRISM_JS"] = hasCode ? prismScripts(markdown, bundle) : std::string();
+  values["MARKDOWN_JSON"] = markdownLiteral(markdown);
+  return TokenizedTemplate::render(*page, values);
+}
+
+} // namespace MarkdownRenderer
