@@ -1,0 +1,289 @@
+// The Markdown preview page in a real browser: documents from fixtures/ rendered by the
+// render-markdown tool (the extension's renderer), checked in the DOM in both colour schemes,
+// with screenshots under <build>/screenshots/.
+
+import { after, before, describe, test } from 'node:test';
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { existsSync, mkdtempSync, readFileSync, writeFileSync } from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { fileURLToPath } from 'node:url';
+import { buildDir, extensionResourcesDir, launchChromium, openPage, screenshot } from './lib/browser.mjs';
+
+const fixtures = path.join(path.dirname(fileURLToPath(import.meta.url)), 'fixtures');
+const renderTool = process.env.LUMIVALE_RENDER_MARKDOWN || path.join(buildDir(), 'tools', 'render-markdown');
+const resources = extensionResourcesDir('MarkdownLens');
+const scratch = mkdtempSync(path.join(os.tmpdir(), 'lumivale-markdown-'));
+const skipReason = !existsSync(renderTool)
+  ? `renderer tool not built: ${renderTool}`
+  : !existsSync(path.join(resources, 'markdown-template.html'))
+    ? `page resources not built: ${resources}`
+    : false;
+
+let browser;
+before(async () => {
+  if (!skipReason) browser = await launchChromium();
+});
+after(async () => {
+  await browser?.close();
+});
+
+function renderFixture(name) {
+  const output = path.join(scratch, `${name}.html`);
+  execFileSync(renderTool, [path.join(fixtures, `${name}.md`), output], { stdio: 'pipe' });
+  return output;
+}
+
+// A page from the template with only some assets present (the others' tokens empty), as the
+// renderer produces it when assets are missing.
+function pageWithAssets(name, assets) {
+  const files = {
+    GITHUB_CSS: 'github-markdown.min.css', KATEX_CSS: 'katex.min.css', PRISM_CSS: 'prism.min.css',
+    MARKED_JS: 'marked.min.js', KATEX_JS: 'katex.min.js', COPY_TEX_JS: 'copy-tex.min.js',
+    MERMAID_JS: 'mermaid.min.js', PRISM_JS: 'prism-core.min.js',
+  };
+  const markdown = readFileSync(path.join(fixtures, `${name}.md`), 'utf8');
+  const values = { MARKDOWN_JSON: JSON.stringify(markdown).replace(/\//g, '\\/') };
+  for (const token of assets) values[token] = readFileSync(path.join(resources, 'markdown', files[token]), 'utf8');
+  const pieces = readFileSync(path.join(resources, 'markdown-template.html'), 'utf8').split('%%');
+  const page = pieces.map((piece, i) => (i % 2 ? values[piece] ?? '' : piece)).join('');
+  const output = path.join(scratch, `${name}-${assets.length ? assets.join('-').toLowerCase() : 'bare'}.html`);
+  writeFileSync(output, page);
+  return output;
+}
+
+function assertCleanLoad(result) {
+  assert.equal(result.ready, true, 'page never reported ready');
+  assert.deepEqual(result.pageErrors, [], 'uncaught exceptions');
+  assert.deepEqual(result.consoleErrors, [], 'console errors');
+  assert.deepEqual(result.requests, [], 'the page made requests');
+}
+
+for (const colorScheme of ['light', 'dark']) {
+  describe(`Markdown page (${colorScheme})`, { skip: skipReason }, () => {
+    test('GFM, highlighted code, mathematics and a diagram', async () => {
+      const result = await openPage(browser, renderFixture('features'), { colorScheme });
+      const { page } = result;
+      try {
+        assertCleanLoad(result);
+        const dom = await page.evaluate(() => {
+          const content = document.getElementById('lumivale-content');
+          const count = (selector) => content.querySelectorAll(selector).length;
+          const mathParagraph = [...content.querySelectorAll('p')].find((p) => p.textContent.includes('Euler'));
+          return {
+            headings: [...content.querySelectorAll('h1, h2')].map((h) => h.id),
+            tableRows: count('table tbody tr'),
+            rightAligned: content.querySelector('table tbody td:last-child')?.getAttribute('align'),
+            checkboxes: count('li.task-list-item > input[type=checkbox][disabled]'),
+            checked: count('li.task-list-item > input[type=checkbox]:checked'),
+            strikethrough: count('del'),
+            autolinks: count('a[href="https://example.org/orbit"]'),
+            javascriptTokens: count('pre.language-javascript .token.keyword'),
+            pythonTokens: count('pre.language-python .token.keyword'),
+            cppTokens: count('pre.language-cpp .token'),
+            bashTokens: count('pre.language-bash .token'),
+            inlineMath: mathParagraph?.querySelectorAll('.katex').length,
+            mathParagraphText: mathParagraph?.textContent.replace(/\s+/g, ' '),
+            displayMath: count('.katex-display'),
+            mathErrors: count('.katex-error'),
+            diagramSvgs: count('.lumivale-diagram svg'),
+            diagramLabels: [...content.querySelectorAll('.lumivale-diagram svg')].map((svg) => svg.textContent).join(' '),
+            footnoteRefs: count('sup a[data-footnote-ref]'),
+            footnotes: count('section.footnotes li'),
+            alerts: count('.markdown-alert-note'),
+            pageBackground: getComputedStyle(document.documentElement).backgroundColor,
+          };
+        });
+        assert.deepEqual(dom.headings.slice(0, 3), ['release-notes-for-orbit', 'table', 'tasks']);
+        assert.equal(dom.tableRows, 3);
+        assert.equal(dom.rightAligned, 'right');
+        assert.equal(dom.checkboxes, 3);
+        assert.equal(dom.checked, 2);
+        assert.equal(dom.strikethrough, 1);
+        assert.equal(dom.autolinks, 1);
+        assert.ok(dom.javascriptTokens > 0, 'js fence highlighted');
+        assert.ok(dom.pythonTokens > 0, 'python fence highlighted');
+        assert.ok(dom.cppTokens > 0, 'c++ fence highlighted');
+        assert.ok(dom.bashTokens > 0, 'sh fence highlighted');
+        assert.equal(dom.inlineMath, 2, 'two inline formulas');
+        assert.match(dom.mathParagraphText, /price of \$5 and \$10 stays/);
+        assert.match(dom.mathParagraphText, /escaped \$ sign/);
+        assert.equal(dom.displayMath, 1);
+        assert.equal(dom.mathErrors, 0);
+        assert.equal(dom.diagramSvgs, 1);
+        assert.match(dom.diagramLabels, /Review/);
+        assert.equal(dom.footnoteRefs, 1);
+        assert.equal(dom.footnotes, 1);
+        assert.equal(dom.alerts, 1);
+        assert.equal(dom.pageBackground, colorScheme === 'dark' ? 'rgb(13, 17, 23)' : 'rgb(255, 255, 255)');
+        await screenshot(page, `markdown-features-${colorScheme}`);
+      } finally {
+        await page.close();
+      }
+    });
+
+    test('a diagram with a syntax error shows its source and the message', async () => {
+      const result = await openPage(browser, renderFixture('mermaid-error'), { colorScheme });
+      const { page } = result;
+      try {
+        assertCleanLoad(result);
+        const dom = await page.evaluate(() => ({
+          errorBoxes: document.querySelectorAll('.lumivale-diagram-error').length,
+          message: document.querySelector('.lumivale-diagram-error-message')?.textContent ?? '',
+          source: document.querySelector('.lumivale-diagram-error-source')?.textContent ?? '',
+          drawn: document.querySelectorAll('.lumivale-diagram svg').length,
+          strayMermaidNodes: document.body.querySelectorAll(':scope > :not(article, script)').length,
+        }));
+        assert.equal(dom.errorBoxes, 1);
+        assert.match(dom.message, /\S/);
+        assert.match(dom.source, /this is not mermaid/);
+        assert.equal(dom.drawn, 1, 'the ::: mermaid container is drawn');
+        assert.equal(dom.strayMermaidNodes, 0, 'no leftovers outside the article');
+        await screenshot(page, `markdown-mermaid-error-${colorScheme}`);
+      } finally {
+        await page.close();
+      }
+    });
+
+    test('hostile HTML never runs and nothing is fetched', async () => {
+      const result = await openPage(browser, renderFixture('hostile'), { colorScheme });
+      const { page } = result;
+      try {
+        await page.waitForTimeout(300); // give delayed handlers (onerror, onload, ontoggle) a chance
+        assertCleanLoad(result);
+        const dom = await page.evaluate(() => {
+          const content = document.getElementById('lumivale-content');
+          const elements = [...content.querySelectorAll('*')];
+          return {
+            pwned: window.__pwned ?? null,
+            scripts: content.querySelectorAll('script').length,
+            handlers: elements.filter((e) => [...e.attributes].some((a) => a.name.startsWith('on'))).length,
+            javascriptURLs: elements.filter((e) =>
+              [...e.attributes].some((a) => /^\s*javascript:/i.test(a.value))).length,
+            embeds: content.querySelectorAll('iframe, object, embed, form, link, meta, style, video[src], video[poster]').length,
+            styledURLs: elements.filter((e) => /url\(/i.test(e.getAttribute('style') || '')).length,
+            placeholders: [...content.querySelectorAll('.lumivale-image-placeholder')].map((p) => p.textContent),
+            images: content.querySelectorAll('img').length,
+            closingText: content.textContent.includes('stays visible'),
+          };
+        });
+        assert.equal(dom.pwned, null);
+        assert.equal(dom.scripts, 0);
+        assert.equal(dom.handlers, 0);
+        assert.equal(dom.javascriptURLs, 0);
+        assert.equal(dom.embeds, 0);
+        assert.equal(dom.styledURLs, 0);
+        assert.equal(dom.images, 0, 'every non-embedded image became a placeholder');
+        assert.ok(dom.placeholders.some((text) => text.includes('Remote logo') && text.includes('https://tracker.example/logo.png')));
+        assert.ok(dom.placeholders.some((text) => text.includes('//tracker.example/protocol-relative.png')));
+        assert.ok(dom.closingText, 'text after the payloads is still shown');
+        await screenshot(page, `markdown-hostile-${colorScheme}`);
+      } finally {
+        await page.close();
+      }
+    });
+  });
+}
+
+describe('Markdown page resources', { skip: skipReason }, () => {
+  const PNG = 'data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8DwHwAFBQIAX8jx0gAAAABJRU5ErkJggg==';
+
+  test('cid: images go through the presenter hook before insertion', async () => {
+    const result = await openPage(browser, renderFixture('attachments'), {
+      beforeLoad: (page) =>
+        page.addInitScript((png) => {
+          window.__asked = [];
+          window.lumivaleResolveAttachment = (id) => {
+            window.__asked.push(id);
+            return id === 'lumivale-asset-0' ? png : null;
+          };
+        }, PNG),
+    });
+    const { page } = result;
+    try {
+      assertCleanLoad(result);
+      const dom = await page.evaluate(() => ({
+        asked: window.__asked,
+        sources: [...document.querySelectorAll('#lumivale-content img')].map((img) => img.getAttribute('src')),
+        loaded: [...document.querySelectorAll('#lumivale-content img')].every((img) => img.complete && img.naturalWidth === 1),
+        placeholder: document.querySelector('.lumivale-image-placeholder')?.textContent ?? '',
+      }));
+      assert.deepEqual(dom.asked, ['lumivale-asset-0', 'lumivale-asset-7']);
+      assert.deepEqual(dom.sources, [PNG]);
+      assert.ok(dom.loaded);
+      assert.match(dom.placeholder, /An unresolvable chart/);
+    } finally {
+      await page.close();
+    }
+  });
+
+  test('without the hook, cid: references are left for the panel', async () => {
+    const result = await openPage(browser, renderFixture('attachments'));
+    try {
+      assert.equal(result.ready, true);
+      const sources = await result.page.evaluate(() =>
+        [...document.querySelectorAll('#lumivale-content img')].map((img) => img.getAttribute('src')));
+      assert.deepEqual(sources, ['cid:lumivale-asset-0', 'cid:lumivale-asset-7']);
+    } finally {
+      await result.page.close();
+    }
+  });
+
+  test('with every asset missing the document is shown as text', async () => {
+    const result = await openPage(browser, pageWithAssets('features', []));
+    try {
+      assert.equal(result.ready, true);
+      assert.deepEqual(result.pageErrors, []);
+      const text = await result.page.evaluate(() => document.querySelector('pre.lumivale-plain-text')?.textContent ?? '');
+      assert.match(text, /^# Release notes for Orbit/);
+      await screenshot(result.page, 'markdown-no-assets');
+    } finally {
+      await result.page.close();
+    }
+  });
+
+  test('with only marked, math and diagrams stay readable as source', async () => {
+    const result = await openPage(browser, pageWithAssets('features', ['GITHUB_CSS', 'MARKED_JS']));
+    try {
+      assertCleanLoad(result);
+      const dom = await result.page.evaluate(() => ({
+        heading: document.querySelector('h1')?.textContent,
+        mathSource: [...document.querySelectorAll('.math-source')].map((e) => e.textContent),
+        diagramCode: document.querySelector('pre code.language-mermaid')?.textContent ?? '',
+      }));
+      assert.equal(dom.heading, 'Release notes for Orbit');
+      assert.ok(dom.mathSource.includes('$e^{i\\pi} + 1 = 0$'));
+      assert.match(dom.diagramCode, /A\[Write\] --> B\{Review\}/);
+    } finally {
+      await result.page.close();
+    }
+  });
+
+  test('every Prism language file works alone and all together in ascending order', async () => {
+    const names = ['bash', 'c', 'clike', 'cpp', 'css', 'go', 'java', 'javascript', 'json', 'markup', 'python',
+      'ruby', 'rust', 'shell-session', 'sql', 'swift', 'typescript', 'yaml'];
+    const script = (name) => readFileSync(path.join(resources, 'markdown', `${name}.min.js`), 'utf8');
+    const page = await browser.newPage();
+    try {
+      const errors = [];
+      page.on('pageerror', (error) => errors.push(String(error)));
+      for (const selection of [...names.map((name) => [name]), names]) {
+        await page.setContent('<!DOCTYPE html><title>prism</title>');
+        await page.addScriptTag({ content: 'window.Prism = { manual: true };' });
+        await page.addScriptTag({ content: [script('prism-core'), ...selection.map((n) => script(`prism-lang-${n}`))].join('\n') });
+        const missing = await page.evaluate((wanted) => wanted.filter((n) => !window.Prism.languages[n]), selection);
+        assert.deepEqual(missing, [], `after loading ${selection.join(', ')}`);
+      }
+      const embedded = await page.evaluate(() =>
+        window.Prism.tokenize('<script>let a = 1;</script><style>p { color: red }</style>', window.Prism.languages.markup)
+          .filter((t) => typeof t !== 'string').map((t) => t.type).join(' '));
+      // Markup highlights embedded scripts and styles although css and javascript load before it.
+      assert.match(embedded, /\bscript\b/);
+      assert.match(embedded, /\bstyle\b/);
+      assert.deepEqual(errors, []);
+    } finally {
+      await page.close();
+    }
+  });
+});
