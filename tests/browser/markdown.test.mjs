@@ -15,15 +15,14 @@ const fixtures = path.join(path.dirname(fileURLToPath(import.meta.url)), 'fixtur
 const renderTool = process.env.LUMIVALE_RENDER_MARKDOWN || path.join(buildDir(), 'tools', 'render-markdown');
 const resources = extensionResourcesDir('MarkdownLens');
 const scratch = mkdtempSync(path.join(os.tmpdir(), 'lumivale-markdown-'));
-const skipReason = !existsSync(renderTool)
-  ? `renderer tool not built: ${renderTool}`
-  : !existsSync(path.join(resources, 'markdown-template.html'))
-    ? `page resources not built: ${resources}`
-    : false;
+const resourcesSkip = existsSync(path.join(resources, 'markdown-template.html'))
+  ? false
+  : `page resources not built: ${resources}`;
+const skipReason = resourcesSkip || (existsSync(renderTool) ? false : `renderer tool not built: ${renderTool}`);
 
 let browser;
 before(async () => {
-  if (!skipReason) browser = await launchChromium();
+  if (!resourcesSkip) browser = await launchChromium();
 });
 after(async () => {
   await browser?.close();
@@ -186,10 +185,10 @@ for (const colorScheme of ['light', 'dark']) {
   });
 }
 
-describe('Markdown page resources', { skip: skipReason }, () => {
+describe('Markdown page resources', { skip: resourcesSkip }, () => {
   const PNG = 'data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8DwHwAFBQIAX8jx0gAAAABJRU5ErkJggg==';
 
-  test('cid: images go through the presenter hook before insertion', async () => {
+  test('cid: images go through the presenter hook before insertion', { skip: skipReason }, async () => {
     const result = await openPage(browser, renderFixture('attachments'), {
       beforeLoad: (page) =>
         page.addInitScript((png) => {
@@ -218,7 +217,7 @@ describe('Markdown page resources', { skip: skipReason }, () => {
     }
   });
 
-  test('without the hook, cid: references are left for the panel', async () => {
+  test('without the hook, cid: references are left for the panel', { skip: skipReason }, async () => {
     const result = await openPage(browser, renderFixture('attachments'));
     try {
       assert.equal(result.ready, true);
