@@ -69,6 +69,14 @@ function markTaskLists(root) {
 // GitHub alerts: a blockquote whose first line is [!NOTE], [!TIP], [!IMPORTANT], [!WARNING] or
 // [!CAUTION].
 const ALERT_TITLES = { note: 'Note', tip: 'Tip', important: 'Important', warning: 'Warning', caution: 'Caution' };
+const OUTLINE = 'fill="none" stroke="currentColor" stroke-width="1.5" stroke-linejoin="round"';
+const ALERT_ICONS = {
+  note: `<circle cx="8" cy="8" r="6.75" ${OUTLINE}/><rect x="7.25" y="7" width="1.5" height="4.5" rx=".75"/><circle cx="8" cy="4.75" r="1"/>`,
+  tip: `<path d="M8 1.5a4.5 4.5 0 0 0-2.6 8.2c.4.3.6.7.6 1.1v.7h4v-.7c0-.4.2-.8.6-1.1A4.5 4.5 0 0 0 8 1.5Z" ${OUTLINE}/><rect x="6" y="13.5" width="4" height="1.5" rx=".75"/>`,
+  important: `<rect x="1.75" y="1.75" width="12.5" height="9.5" rx="1.5" ${OUTLINE}/><path d="M4 11.25v3l3-3" ${OUTLINE}/><rect x="7.25" y="3.75" width="1.5" height="4" rx=".75"/><circle cx="8" cy="9.25" r=".9"/>`,
+  warning: `<path d="M8 1.75 14.75 13.75H1.25Z" ${OUTLINE}/><rect x="7.25" y="5.5" width="1.5" height="4.5" rx=".75"/><circle cx="8" cy="11.75" r=".9"/>`,
+  caution: `<path d="M5.3 1.75h5.4l3.55 3.55v5.4l-3.55 3.55H5.3L1.75 10.7V5.3Z" ${OUTLINE}/><rect x="7.25" y="4.25" width="1.5" height="4.75" rx=".75"/><circle cx="8" cy="11" r=".9"/>`,
+};
 
 function markAlerts(root) {
   const doc = root.ownerDocument || document;
@@ -87,7 +95,9 @@ function markAlerts(root) {
     alert.className = `markdown-alert markdown-alert-${kind}`;
     const title = doc.createElement('p');
     title.className = 'markdown-alert-title';
-    title.textContent = ALERT_TITLES[kind];
+    const icon = doc.createElement('template');
+    icon.innerHTML = `<svg class="octicon" viewBox="0 0 16 16" width="16" height="16" fill="currentColor" aria-hidden="true">${ALERT_ICONS[kind]}</svg>`;
+    title.append(icon.content, ALERT_TITLES[kind]);
     alert.append(title, ...quote.childNodes);
     quote.replaceWith(alert);
   }
