@@ -86,7 +86,9 @@ function styledSpan(document, state, text) {
     if (colour.palette !== undefined) {
       classes.push(paletteClass(colour.palette, layer));
     } else if (colour.css) {
-      span.style[layer === 'fg' ? 'color' : 'backgroundColor'] = colour.css;
+      // Exact colours go through a custom property so the dark theme can lighten them.
+      classes.push(`ansi-rgb-${layer}`);
+      span.style.setProperty(`--ansi-${layer}`, colour.css);
     } else if (colour.role) {
       classes.push(`ansi-${colour.role}-${layer}`);
     }

@@ -8,7 +8,7 @@ import { h, notice } from './dom.js';
 import { readNotebook } from './notebook-model.js';
 import { renderCell } from './cells.js';
 import { createScheduler } from './scheduler.js';
-import { renderMarkdown } from './markdown.js';
+import { installMarkdownStyles, renderMarkdown } from './markdown.js';
 import { typesetLatex } from './latex.js';
 import outputCSS from './output.css';
 
@@ -66,6 +66,7 @@ export function start() {
   if (!main) return;
   if (main.dataset.started) return;
   main.dataset.started = 'true';
+  installMarkdownStyles(document);
 
   let value;
   try {

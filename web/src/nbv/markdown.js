@@ -1,17 +1,58 @@
-// Markdown for notebook cells and text/markdown outputs. Temporary stand-in until the shared
-// Markdown pipeline is wired in.
+// Markdown for notebook cells and text/markdown outputs, through the same pipeline as Markdown
+// documents (marked with math, footnotes and Mermaid containers -> DOMPurify -> cid: images and
+// placeholders -> KaTeX, Prism, Mermaid), split in two so the scheduler can defer the slow half:
+//
+//   renderMarkdown(text) -> { node, enhance }
+//       node: the sanitized, readable content (built at once);
+//       enhance(): typesets math, highlights code and draws diagrams in it (Promise).
 
-import DOMPurify from 'dompurify';
+import githubMarkdownCSS from 'github-markdown-css/github-markdown.css';
+import { enhanceRendered, finishMarkdownFragment, markdownToHTML } from '../shared/markdown.js';
+import { sanitizeToFragment } from '../shared/sanitize.js';
+import { installSharedStyles } from '../shared/theme.js';
 import { h } from './dom.js';
+import { grammarFor } from './languages.js';
+
+// Heading ids are unique across the whole notebook, so links between cells work.
+const usedIds = new Set();
+
+// The Markdown page's styles: GitHub's Markdown sheet and the styles both pages share.
+export function installMarkdownStyles(doc = document) {
+  installSharedStyles(doc);
+  if (doc.getElementById('nbv-github-markdown')) return;
+  const style = doc.createElement('style');
+  style.id = 'nbv-github-markdown';
+  style.textContent = githubMarkdownCSS;
+  const anchor = doc.getElementById('nbv-page-styles');
+  if (anchor) anchor.before(style);
+  else doc.head.appendChild(style);
+}
+
+// Fenced code in Markdown may use any language the viewer bundles, not only the page's defaults.
+function loadFenceGrammars(root) {
+  for (const code of root.querySelectorAll('pre > code[class*="language-"]')) {
+    for (const name of code.classList) {
+      if (name.startsWith('language-')) grammarFor(name.slice('language-'.length));
+    }
+  }
+}
 
 export function renderMarkdown(text) {
   const body = h('div', { className: 'markdown-body nbv-markdown' });
-  const marked = globalThis.marked;
-  if (!marked) {
-    body.appendChild(h('pre', { className: 'nbv-text' }, text));
+  const html = markdownToHTML(text, { idPrefix: '' });
+  if (html === null) {
+    body.appendChild(h('pre', { className: 'lumivale-plain-text' }, text));
     return { node: body, enhance: null };
   }
-  const html = marked.parse(text, { async: false, gfm: true });
-  body.appendChild(DOMPurify.sanitize(html, { RETURN_DOM_FRAGMENT: true }));
-  return { node: body, enhance: null };
+  const fragment = sanitizeToFragment(html);
+  finishMarkdownFragment(fragment, { idPrefix: '', usedIds });
+  body.appendChild(fragment);
+  const needsWork = body.querySelector('.math, pre > code[class*="language-"]');
+  const enhance = needsWork
+    ? () => {
+        loadFenceGrammars(body);
+        return enhanceRendered(body, { idPrefix: '' });
+      }
+    : null;
+  return { node: body, enhance };
 }

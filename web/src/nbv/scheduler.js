@@ -6,7 +6,7 @@
 // runs once every cell is laid out and enhanced.
 
 const firstSliceMs = 50;
-const sliceMs = 12;
+const sliceMs = 24;
 const nearScreenMargin = '1200px 0px';
 // The first cells are enhanced right after they are laid out, so the first screen appears
 // highlighted and typeset rather than changing a moment later.
@@ -28,6 +28,11 @@ export function createScheduler({ count, render, container, onDone }) {
   let nextToRender = 0;
   let nextToEnhance = 0;
   let observer = null;
+  // Cells laid out in one slice enter the page together, at the end of the slice.
+  const pending = document.createDocumentFragment();
+  const flush = () => {
+    if (pending.firstChild) container.appendChild(pending);
+  };
 
   if (typeof IntersectionObserver === 'function') {
     observer = new IntersectionObserver(
@@ -54,7 +59,7 @@ export function createScheduler({ count, render, container, onDone }) {
     elements[index] = view.element;
     enhancers[index] = view.enhance;
     view.element.dataset.cellIndexInView = String(index);
-    container.appendChild(view.element);
+    pending.appendChild(view.element);
     if (!view.enhance) enhanced[index] = 1;
     else if (observer) observer.observe(view.element);
   }
@@ -101,6 +106,7 @@ export function createScheduler({ count, render, container, onDone }) {
       const deadline = performance.now() + budget;
       let more = true;
       while (more && performance.now() < deadline) more = await step();
+      flush();
       if (!more) break;
       budget = sliceMs;
       await yieldToBrowser();
