@@ -1,0 +1,41 @@
+#include "NotebookPreviewProvider.h"
+
+#include "Bundle.h"
+#include "FileRead.h"
+#include "JSONSerialization.h"
+#include "NotebookImageInlining.h"
+#include "NotebookRenderer.h"
+#include "PreviewReplyBuilder.h"
+
+#include <boost/json/value.hpp>
+#include <optional>
+#include <string>
+#include <utility>
+
+// The notebook is parsed once: the image inliner rewrites the parsed tree in place and the
+// renderer takes the same tree, which is what rendering the inliner's re-serialised bytes
+// would parse to. A notebook that is not JSON fails here with the parser's error, as the
+// renderer would fail on the bytes as read. Each large buffer is released as soon as the next
+// stage has what it needs, so that at most two copies of a big notebook are alive at a time.
+QLPreviewReply NotebookPreviewProvider::providePreview(const QLFilePreviewRequest& request) {
+  const URL fileURL = request.fileURL;
+  boost::json::value notebook;
+  {
+    const std::string bytes = readData(fileURL);
+    notebook = JSONSerialization::parse(bytes);
+  }
+
+  std::optional<InlineLocalAssets::AttachmentMap> inlined =
+      InlineLocalAssets::rewriteNotebookImagesInPlace(
+          notebook, fileURL.deletingLastPathComponent(),
+          InlineLocalAssets::boundedFileReader(kPerImageByteCap));
+  QLPreviewReplyAttachments attachments;
+  if (inlined)
+    attachments = PreviewReplyBuilder::replyAttachments(*inlined);
+  inlined.reset();
+
+  std::string html = NotebookRenderer::renderParsedHTML(
+      std::move(notebook), fileURL.lastPathComponent(), Bundle::main());
+  return PreviewReplyBuilder::makeReply(std::move(html), std::move(attachments), fileURL,
+                                        kContentSize);
+}

@@ -1,0 +1,18 @@
+// NotebookPreviewProvider: the principal class of NotebookLens. Turns a Jupyter notebook into an
+// HTML reply (1100 x 900) with the local images of its Markdown cells attached. Stateless;
+// serves any number of requests concurrently.
+#pragma once
+
+#include "PreviewProviderFrame.h"
+
+#include <cstdint>
+
+class NotebookPreviewProvider : public PreviewProviderFrame {
+public:
+  using PreviewProviderFrame::providePreview;
+  QLPreviewReply providePreview(const QLFilePreviewRequest& request) override;
+
+  // The largest image file read for inlining; the inliner's own caps decide what is attached.
+  static constexpr std::int64_t kPerImageByteCap = 4194304;
+  static constexpr CGSize kContentSize{1100, 900};
+};
