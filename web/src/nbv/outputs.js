@@ -6,7 +6,7 @@
 //   context = { renderMarkdown(text) -> Node, typesetLatex(text) -> Node | null,
 //               defer(task), outputStyles: CSSStyleSheet | null }
 
-import { ansiToFragment, applyCarriageReturns } from './ansi.js';
+import { ansiToFragment, applyCarriageReturns, stripAnsi } from './ansi.js';
 import { h, notice } from './dom.js';
 import { jsonView } from './json-view.js';
 import { joinText, describeValue } from './notebook-model.js';
@@ -52,7 +52,10 @@ function renderError(output) {
   const area = h('div', { className: 'nbv-output-area nbv-error', dataset: { mimeType: 'application/vnd.jupyter.error' } });
   const heading = [output.ename, output.evalue].filter(Boolean).join(': ');
   if (heading) area.appendChild(h('div', { className: 'nbv-error-header' }, heading));
-  const traceback = output.traceback.join('\n');
+  const lines = output.traceback.slice();
+  // IPython ends the traceback with the same "Name: value" line as the header: show it once.
+  if (heading && lines.length && stripAnsi(lines[lines.length - 1]).trim() === heading.trim()) lines.pop();
+  const traceback = lines.join('\n');
   if (traceback.trim()) area.appendChild(textBlock(traceback, 'nbv-text nbv-traceback'));
   return area;
 }
@@ -84,9 +87,12 @@ function imageElement(src, mime, metadata, alt) {
   return image;
 }
 
+const base64Pattern = /^[A-Za-z0-9+/]+={0,2}$/;
+
 function renderImage(mime, value, metadata) {
   const data = base64Of(value);
   if (!data) return notice(`This ${mime} output is empty.`, 'warning');
+  if (!base64Pattern.test(data)) return notice(`This ${mime} image could not be decoded.`, 'warning');
   return imageElement(`data:${mime};base64,${data}`, mime, metadata, 'Output image');
 }
 
@@ -200,7 +206,8 @@ function renderDataOutput(output, context) {
   const parts = renderMimeBundle(output.data, output.metadata, context);
   return parts.map(({ mime, node }) => {
     const area = h('div', { className: 'nbv-output-area nbv-rich', dataset: { mimeType: mime } }, node);
-    if (mime.startsWith('image/')) area.classList.add('nbv-image-output');
+    if (node.classList && node.classList.contains('nbv-notice')) area.classList.add('nbv-notice-area');
+    else if (mime.startsWith('image/')) area.classList.add('nbv-image-output');
     return area;
   });
 }
@@ -219,7 +226,8 @@ function mergeStreams(outputs) {
 
 export function renderOutputs(cell, context) {
   if (!cell.outputs.length) return null;
-  const container = h('div', { className: 'nbv-outputs' });
+  // "scrolled" is the classic notebook's collapsed-into-a-scroll-box state of long outputs.
+  const container = h('div', { className: `nbv-outputs${cell.metadata && cell.metadata.scrolled === true ? ' nbv-scrolled' : ''}` });
   for (const output of mergeStreams(cell.outputs)) {
     let areas;
     try {
