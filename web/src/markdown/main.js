@@ -26,6 +26,10 @@ function markDiagramDocument(content) {
   }
 }
 
+// Beyond this many top-level blocks, off-screen blocks are left out of layout (content-visibility)
+// so that pages with thousands of formulas or code blocks stay quick to open.
+const LONG_DOCUMENT_BLOCKS = 300;
+
 async function main() {
   installSharedStyles(document);
   const content = document.getElementById('lumivale-content');
@@ -38,7 +42,11 @@ async function main() {
     return;
   }
   try {
-    await renderMarkdownInto(content, markdown, {});
+    await renderMarkdownInto(content, markdown, {
+      beforeInsert(fragment) {
+        if (fragment.childElementCount > LONG_DOCUMENT_BLOCKS) content.classList.add('lumivale-long-document');
+      },
+    });
     markDiagramDocument(content);
     onColorSchemeChange(() => {
       redrawDiagrams(content);

@@ -7,7 +7,7 @@
 //   redrawDiagrams(root) -> Promise: draws them again (e.g. after a colour-scheme change)
 //   mermaidContainerExtension() -> marked extension for `::: mermaid` … `:::` blocks
 
-import { escapeHTML } from './math.js';
+import { escapeHTML, firstParagraph } from './math.js';
 import { prefersDarkColorScheme } from './theme.js';
 
 const DIAGRAM_TIMEOUT_MS = 15000;
@@ -23,7 +23,7 @@ export function mermaidContainerExtension() {
         name: 'mermaidContainer',
         level: 'block',
         start(src) {
-          const match = /^ {0,3}:::[ \t]*(?:mermaid|mmd)[ \t]*$/im.exec(src);
+          const match = /^ {0,3}:::[ \t]*(?:mermaid|mmd)[ \t]*$/im.exec(firstParagraph(src));
           return match ? match.index : undefined;
         },
         tokenizer(src) {

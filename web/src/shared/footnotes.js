@@ -5,7 +5,7 @@
 //   footnoteExtension({idPrefix = ''}) -> marked extension; use one per parse (it keeps the
 //       definitions and numbering of one document).
 
-import { escapeHTML } from './math.js';
+import { escapeHTML, firstParagraph } from './math.js';
 
 const DEFINITION = /^ {0,3}\[\^([^\]\s]+)\]:[ \t]*([^\n]*(?:\n(?:[ \t]*\n)*(?: {2,}|\t)[^\n]*)*)(?:\n+|$)/;
 const REFERENCE = /^\[\^([^\]\s]+)\]/;
@@ -27,7 +27,7 @@ export function footnoteExtension({ idPrefix = '' } = {}) {
         name: 'footnoteDefinition',
         level: 'block',
         start(src) {
-          const match = /^ {0,3}\[\^[^\]\s]+\]:/m.exec(src);
+          const match = /^ {0,3}\[\^[^\]\s]+\]:/m.exec(firstParagraph(src));
           return match ? match.index : undefined;
         },
         tokenizer(src) {

@@ -8,6 +8,7 @@
 //         resolveAttachment  (id) => url|null; default globalThis.lumivaleResolveAttachment
 //         idPrefix           prefix for generated ids (headings, footnotes, diagrams); ''
 //         math, highlight, diagrams   booleans, default true
+//         beforeInsert       (fragment, container) => void, called with the finished fragment
 //   markdownToHTML(markdownText, {idPrefix, math}) -> unsanitized HTML string (or null
 //       without marked); callers must sanitize.
 //   finishMarkdownFragment(fragment, {resolveAttachment, idPrefix}): the steps between sanitizing
@@ -139,6 +140,7 @@ export async function renderMarkdownInto(container, markdownText, options = {}) 
   }
   const fragment = sanitizeToFragment(html);
   finishMarkdownFragment(fragment, options);
+  options.beforeInsert?.(fragment, container);
   container.replaceChildren(fragment);
   await enhanceRendered(container, options);
 }

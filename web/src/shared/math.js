@@ -24,6 +24,14 @@ const mathHTML = (tex, display, block) =>
     ? `<div class="math math-display">${escapeHTML(tex)}</div>\n`
     : `<span class="math ${display ? 'math-display' : 'math-inline'}">${escapeHTML(tex)}</span>`;
 
+// marked asks block extensions where they might interrupt the paragraph that starts `src`; a
+// paragraph ends at the first blank line, so searching further would only make long documents
+// quadratic.
+export function firstParagraph(src) {
+  const end = src.indexOf('\n\n');
+  return end < 0 ? src : src.slice(0, end + 1);
+}
+
 // Position of the first "$" that is not escaped by a backslash, or -1.
 function firstUnescapedDollar(src) {
   for (let i = src.indexOf('$'); i >= 0; i = src.indexOf('$', i + 1)) {
@@ -41,7 +49,7 @@ export function mathExtension() {
         name: 'blockMath',
         level: 'block',
         start(src) {
-          const match = /^ {0,3}(?:\$\$|\\begin\{)/m.exec(src);
+          const match = /^ {0,3}(?:\$\$|\\begin\{)/m.exec(firstParagraph(src));
           return match ? match.index : undefined;
         },
         tokenizer(src) {
