@@ -135,7 +135,11 @@ private:
 };
 
 void openInBrowser(const fs::path& page) {
-  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
+  auto present = [](const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value;
+  };
+  if (!present("DISPLAY") && !present("WAYLAND_DISPLAY"))
     return;
   const std::string path = page.string();
   char* argv[] = {const_cast<char*>("xdg-open"), const_cast<char*>(path.c_str()), nullptr};
