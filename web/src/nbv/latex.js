@@ -7,7 +7,7 @@ import { h } from './dom.js';
 const delimiters = [
   [/^\$\$([\s\S]*)\$\$$/, true],
   [/^\\\[([\s\S]*)\\\]$/, true],
-  [/^\$([\s\S]*)\$$/, true],
+  [/^\$([\s\S]*)\$$/, false],
   [/^\\\(([\s\S]*)\\\)$/, false],
 ];
 
