@@ -229,6 +229,22 @@ describe('Markdown page resources', { skip: resourcesSkip }, () => {
     }
   });
 
+  test('diagrams are redrawn when the colour scheme changes', { skip: skipReason }, async () => {
+    const result = await openPage(browser, renderFixture('features'), { colorScheme: 'light' });
+    const { page } = result;
+    try {
+      assert.equal(result.ready, true);
+      const light = await page.evaluate(() => document.querySelector('.lumivale-diagram svg').outerHTML);
+      await page.emulateMedia({ colorScheme: 'dark' });
+      await page.waitForFunction(
+        (before) => document.querySelector('.lumivale-diagram svg')?.outerHTML !== before, light, { timeout: 15000 });
+      assert.equal(await page.evaluate(() => document.querySelectorAll('.lumivale-diagram svg').length), 1);
+      assert.deepEqual(result.pageErrors, []);
+    } finally {
+      await page.close();
+    }
+  });
+
   test('with every asset missing the document is shown as text', async () => {
     const result = await openPage(browser, pageWithAssets('features', []));
     try {
