@@ -17,8 +17,8 @@
 // would parse to. A notebook that is not JSON fails here with the parser's error, as the
 // renderer would fail on the bytes as read. Each large buffer is released as soon as the next
 // stage has what it needs, so that at most two copies of a big notebook are alive at a time.
-QLPreviewReply NotebookPreviewProvider::providePreview(const QLFilePreviewRequest& request) {
-  const URL fileURL = request.fileURL;
+NotebookPreviewProvider::Preview NotebookPreviewProvider::makePreview(const URL& fileURL,
+                                                                      const Bundle& bundle) {
   boost::json::value notebook;
   {
     const std::string bytes = readData(fileURL);
@@ -29,13 +29,19 @@ QLPreviewReply NotebookPreviewProvider::providePreview(const QLFilePreviewReques
       InlineLocalAssets::rewriteNotebookImagesInPlace(
           notebook, fileURL.deletingLastPathComponent(),
           InlineLocalAssets::boundedFileReader(kPerImageByteCap));
-  QLPreviewReplyAttachments attachments;
+  Preview preview;
   if (inlined)
-    attachments = PreviewReplyBuilder::replyAttachments(*inlined);
+    preview.attachments = PreviewReplyBuilder::replyAttachments(*inlined);
   inlined.reset();
 
-  std::string html = NotebookRenderer::renderParsedHTML(
-      std::move(notebook), fileURL.lastPathComponent(), Bundle::main());
-  return PreviewReplyBuilder::makeReply(std::move(html), std::move(attachments), fileURL,
-                                        kContentSize);
+  preview.html =
+      NotebookRenderer::renderParsedHTML(std::move(notebook), fileURL.lastPathComponent(), bundle);
+  return preview;
+}
+
+QLPreviewReply NotebookPreviewProvider::providePreview(const QLFilePreviewRequest& request) {
+  const URL fileURL = request.fileURL;
+  Preview preview = makePreview(fileURL, Bundle::main());
+  return PreviewReplyBuilder::makeReply(std::move(preview.html), std::move(preview.attachments),
+                                        fileURL, kContentSize);
 }

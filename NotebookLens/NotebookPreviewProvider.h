@@ -3,14 +3,25 @@
 // serves any number of requests concurrently.
 #pragma once
 
+#include "Bundle.h"
 #include "PreviewProviderFrame.h"
+#include "URL.h"
 
 #include <cstdint>
+#include <string>
 
 class NotebookPreviewProvider : public PreviewProviderFrame {
 public:
   using PreviewProviderFrame::providePreview;
   QLPreviewReply providePreview(const QLFilePreviewRequest& request) override;
+
+  // The page and reply attachments for a notebook file, with resources from `bundle`: the
+  // pipeline without the reply (shared with the command-line driver and the benchmarks).
+  struct Preview {
+    std::string html;
+    QLPreviewReplyAttachments attachments;
+  };
+  static Preview makePreview(const URL& fileURL, const Bundle& bundle);
 
   // The largest image file read for inlining; the inliner's own caps decide what is attached.
   static constexpr std::int64_t kPerImageByteCap = 4194304;
