@@ -11,6 +11,8 @@ import { createScheduler } from './scheduler.js';
 import { installMarkdownStyles, renderMarkdown } from './markdown.js';
 import { typesetLatex } from './latex.js';
 import outputCSS from './output.css';
+import { redrawDiagrams } from '../shared/diagrams.js';
+import { onColorSchemeChange } from '../shared/theme.js';
 
 const dataElementId = 'lumivale-notebook';
 
@@ -102,7 +104,13 @@ export function start() {
     count: notebook.cells.length,
     render: (index) => renderCell(notebook.cells[index], context),
     container: main,
-    onDone: setReady,
+    onDone: () => {
+      setReady();
+      // Diagrams are drawn in the colours of the current scheme: redraw them when it changes.
+      onColorSchemeChange(() => {
+        redrawDiagrams(main);
+      });
+    },
   });
   scheduler.start();
 }
