@@ -275,6 +275,43 @@ describe('Notebook page content', { skip: skipReason }, () => {
     });
   });
 
+  test('outputs the extension shortens arrive with their notices', async () => {
+    const lines = Array.from({ length: 1500 }, (_, i) => `line ${i}\n`);
+    const notebook = {
+      cells: [
+        { cell_type: 'code', execution_count: 1, source: 'noisy()', metadata: {}, outputs: [{ output_type: 'stream', name: 'stdout', text: lines }] },
+        { cell_type: 'code', execution_count: 2, source: 'frame', metadata: {}, outputs: [{
+          output_type: 'execute_result', execution_count: 2, metadata: {},
+          data: { 'text/html': `<table>${'<tr><td>cell</td></tr>'.repeat(60000)}</table>`, 'text/plain': 'a  b\n1  2' },
+        }] },
+      ],
+      metadata: {},
+      nbformat: 4,
+      nbformat_minor: 5,
+    };
+    const input = path.join(scratch, 'huge-outputs.ipynb');
+    writeFileSync(input, JSON.stringify(notebook));
+    const output = path.join(scratch, 'huge-outputs.html');
+    execFileSync(renderTool, [input, output], { stdio: 'pipe' });
+    await withPage(output, {}, async (result) => {
+      assertCleanLoad(result);
+      const dom = await result.page.evaluate(() => ({
+        notices: [...document.querySelectorAll('.nbv-inline-notice')].map((n) => n.textContent),
+        firstLine: document.querySelector('.nbv-stream')?.textContent.split('\n')[0],
+        lastLine: document.querySelector('.nbv-stream')?.textContent.trimEnd().split('\n').at(-1),
+        html: document.querySelectorAll('.nbv-html').length,
+        plain: document.querySelector('.nbv-output-area[data-mime-type="text/plain"]')?.textContent,
+      }));
+      assert.equal(dom.notices.length, 2, JSON.stringify(dom.notices));
+      assert.match(dom.notices[0], /^\[\.\.\. Lumivale Quick Look truncated .* from stream output; \d+ lines omitted\./);
+      assert.match(dom.notices[1], /^\[Lumivale Quick Look used text\/plain because text\/html output was 1\.\d MB\.\]$/);
+      assert.equal(dom.firstLine, 'line 0');
+      assert.equal(dom.lastLine, 'line 1499');
+      assert.equal(dom.html, 0);
+      assert.match(dom.plain, /a {2}b\n1 {2}2$/);
+    });
+  });
+
   test('values of unexpected shapes show notices and never stop the page', async () => {
     await withPage(renderFixture('odd-shapes'), {}, async (result) => {
       assertCleanLoad(result);
