@@ -52,17 +52,23 @@ std::string renderHTML(std::string_view markdown, const Bundle& bundle) {
   const bool hasMermaid = ContentDetection::hasMermaidBlock(markdown);
   const bool hasMath = ContentDetection::hasMathematics(markdown);
 
-  TokenizedTemplate::Values values;
-  values["GITHUB_CSS"] = styleSheet("github-markdown.min", bundle);
-  values["KATEX_CSS"] = hasMath ? styleSheet("katex.min", bundle) : std::string();
-  values["PRISM_CSS"] = hasCode ? styleSheet("prism.min", bundle) : std::string();
-  values["MARKED_JS"] = script("marked.min", bundle);
-  values["KATEX_JS"] = hasMath ? script("katex.min", bundle) : std::string();
-  values["COPY_TEX_JS"] = hasMath ? script("copy-tex.min", bundle) : std::string();
-  values["MERMAID_JS"] = hasMermaid ? script("mermaid.min", bundle) : std::string();
-  values["PRISM_JS"] = hasCode ? prismScripts(markdown, bundle) : std::string();
-  values["MARKDOWN_JSON"] = markdownLiteral(markdown);
-  return TokenizedTemplate::render(*page, values);
+  // The values refer to the cached assets (which live as long as the process) and to the two
+  // texts built here, so each asset is copied once, into the page.
+  const std::string prism = hasCode ? prismScripts(markdown, bundle) : std::string();
+  const std::string literal = markdownLiteral(markdown);
+  const std::string_view none;
+  TokenizedTemplate::ValueViews values{
+      {"GITHUB_CSS", styleSheet("github-markdown.min", bundle)},
+      {"KATEX_CSS", hasMath ? std::string_view(styleSheet("katex.min", bundle)) : none},
+      {"PRISM_CSS", hasCode ? std::string_view(styleSheet("prism.min", bundle)) : none},
+      {"MARKED_JS", script("marked.min", bundle)},
+      {"KATEX_JS", hasMath ? std::string_view(script("katex.min", bundle)) : none},
+      {"COPY_TEX_JS", hasMath ? std::string_view(script("copy-tex.min", bundle)) : none},
+      {"MERMAID_JS", hasMermaid ? std::string_view(script("mermaid.min", bundle)) : none},
+      {"PRISM_JS", prism},
+      {"MARKDOWN_JSON", literal},
+  };
+  return TokenizedTemplate::renderViews(*page, values);
 }
 
 } // namespace MarkdownRenderer

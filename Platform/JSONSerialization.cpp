@@ -8,8 +8,13 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <system_error>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace json = boost::json;
 
@@ -154,6 +159,70 @@ constexpr std::array<char, 256> makeEscapeTable() {
 }
 constexpr std::array<char, 256> kEscape = makeEscapeTable();
 
+#if defined(__SSE2__)
+// Bit i set when byte i of the block needs escaping (controls, '"', '\\', '/').
+inline unsigned specialMask(__m128i bytes) {
+  const __m128i control = _mm_xor_si128(
+      _mm_cmpeq_epi8(_mm_max_epu8(bytes, _mm_set1_epi8(0x20)), bytes), _mm_set1_epi8(-1));
+  const __m128i special =
+      _mm_or_si128(_mm_or_si128(control, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"'))),
+                   _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')),
+                                _mm_cmpeq_epi8(bytes, _mm_set1_epi8('/'))));
+  return static_cast<unsigned>(_mm_movemask_epi8(special));
+}
+#endif
+
+// Writes the escape of a byte that needs one; returns the position after it.
+inline char* writeEscape(char* w, unsigned char c) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  const char escape = kEscape[c];
+  *w++ = '\\';
+  if (escape != 'u') {
+    *w++ = escape;
+    return w;
+  }
+  const char text[5] = {'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+  std::memcpy(w, text, sizeof text);
+  return w + sizeof text;
+}
+
+// How many bytes the escapes of [p, end) add to the text's own length.
+std::size_t escapeOverhead(const char* p, const char* end) {
+  std::size_t overhead = 0;
+#if defined(__SSE2__)
+  const __m128i space = _mm_set1_epi8(0x20);
+  const __m128i allOnes = _mm_set1_epi8(-1);
+  while (end - p >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i control =
+        _mm_xor_si128(_mm_cmpeq_epi8(_mm_max_epu8(bytes, space), bytes), allOnes);
+    const __m128i shortControl =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\b')),
+                                  _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\f'))),
+                     _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')),
+                                               _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r'))),
+                                  _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t'))));
+    const __m128i special =
+        _mm_or_si128(_mm_or_si128(control, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"'))),
+                     _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')),
+                                  _mm_cmpeq_epi8(bytes, _mm_set1_epi8('/'))));
+    const unsigned specialMask = static_cast<unsigned>(_mm_movemask_epi8(special));
+    if (specialMask != 0) {
+      const unsigned longMask =
+          static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(shortControl, control)));
+      overhead += static_cast<std::size_t>(__builtin_popcount(specialMask)) +
+                  4 * static_cast<std::size_t>(__builtin_popcount(longMask));
+    }
+    p += 16;
+  }
+#endif
+  for (; p < end; ++p) {
+    const char escape = kEscape[static_cast<unsigned char>(*p)];
+    overhead += escape == 0 ? 0 : escape == 'u' ? 5 : 1;
+  }
+  return overhead;
+}
+
 void appendNumber(std::string& out, double d) {
   if (!std::isfinite(d))
     throw NSErrorException({NSErrorDomain::kCocoa, NSCocoaErrorCode::kPropertyListReadCorrupt,
@@ -273,29 +342,40 @@ void append(std::string& out, const json::value& value) {
 }
 
 void appendStringLiteral(std::string& out, std::string_view utf8) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  out.reserve(out.size() + utf8.size() + 2);
-  out.push_back('"');
   const char* p = utf8.data();
-  const char* end = p + utf8.size();
-  while (p < end) {
-    const char* run = p;
-    while (p < end && kEscape[static_cast<unsigned char>(*p)] == 0)
-      ++p;
-    out.append(run, p);
-    if (p == end)
-      break;
-    const unsigned char c = static_cast<unsigned char>(*p++);
-    const char escape = kEscape[c];
-    if (escape == 'u') {
-      const char text[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
-      out.append(text, sizeof text);
-    } else {
-      const char text[2] = {'\\', escape};
-      out.append(text, sizeof text);
+  const char* const end = p + utf8.size();
+  // Sized exactly in advance, then written in place.
+  const std::size_t start = out.size();
+  out.resize(start + utf8.size() + escapeOverhead(p, end) + 2);
+  char* w = out.data() + start;
+  char* const stop = out.data() + out.size() - 1; // where the closing quotation mark goes
+  *w++ = '"';
+#if defined(__SSE2__)
+  // Sixteen bytes are stored at once; a special byte among them is then overwritten by its
+  // escape, and the bytes after it are stored again by the next round.
+  while (end - p >= 16 && stop - w >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(w), bytes);
+    const unsigned mask = specialMask(bytes);
+    if (mask == 0) {
+      p += 16;
+      w += 16;
+      continue;
     }
+    const unsigned plain = static_cast<unsigned>(__builtin_ctz(mask));
+    p += plain;
+    w += plain;
+    w = writeEscape(w, static_cast<unsigned char>(*p++));
   }
-  out.push_back('"');
+#endif
+  while (p < end) {
+    const unsigned char c = static_cast<unsigned char>(*p++);
+    if (kEscape[c] == 0)
+      *w++ = static_cast<char>(c);
+    else
+      w = writeEscape(w, c);
+  }
+  *w = '"';
 }
 
 std::string stringLiteral(std::string_view utf8) {

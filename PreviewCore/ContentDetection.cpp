@@ -8,6 +8,8 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace ContentDetection {
 
@@ -108,12 +110,21 @@ std::size_t lineEnd(std::string_view text, std::size_t from) {
   return size;
 }
 
+// The next occurrence of the three-character opener at or after `from`, or text.size().
 std::size_t findOpener(std::string_view text, std::string_view opener, std::size_t from) {
-  if (from >= text.size())
-    return text.size();
-  const void* found = memmem(text.data() + from, text.size() - from, opener.data(), opener.size());
-  return found ? static_cast<std::size_t>(static_cast<const char*>(found) - text.data())
-               : text.size();
+  const char* const begin = text.data();
+  const char* const end = begin + text.size();
+  const char* p = begin + std::min(from, text.size());
+  while (end - p >= 3) {
+    const void* found = std::memchr(p, opener[0], static_cast<std::size_t>(end - p - 2));
+    if (!found)
+      break;
+    p = static_cast<const char*>(found);
+    if (p[1] == opener[1] && p[2] == opener[2])
+      return static_cast<std::size_t>(p - begin);
+    ++p;
+  }
+  return text.size();
 }
 
 // Calls visit(lineStart, lineEnd) for every line whose first non-blank characters are one of
@@ -149,26 +160,36 @@ void forEachOpenerLine(std::string_view text, std::initializer_list<std::string_
   }
 }
 
-// Calls visit(label) for each fence label in text order while it returns true.
+// Calls visit(label) for each fence label in text order while it returns true. Fence lines
+// repeat a lot ("```python", "```"), so the pattern's answer is kept per distinct line text:
+// over the same region text it always answers the same.
 template <class Visit> void forEachFenceLabel(std::string_view text, Visit&& visit) {
   const icu::RegexPattern* pattern = patterns().fenceLabel.get();
   if (!pattern)
     return;
   ICUText utext(text);
   std::unique_ptr<icu::RegexMatcher> matcher;
+  // Line text -> the label's offset and length within the line (length 0: no label).
+  std::unordered_map<std::string_view, std::pair<std::size_t, std::size_t>> answers;
   forEachOpenerLine(text, {"```", "~~~"}, [&](std::size_t start, std::size_t end) {
-    if (!matcher && !(matcher = makeICUMatcher(*pattern, utext)))
-      return false;
-    UErrorCode status = U_ZERO_ERROR;
-    matcher->region(static_cast<int64_t>(start), static_cast<int64_t>(end), status);
-    if (U_FAILURE(status) || !matcher->lookingAt(status) || U_FAILURE(status))
+    const std::string_view line = text.substr(start, end - start);
+    auto [answer, isNew] = answers.try_emplace(line, 0, 0);
+    if (isNew) {
+      if (!matcher && !(matcher = makeICUMatcher(*pattern, utext)))
+        return false;
+      UErrorCode status = U_ZERO_ERROR;
+      matcher->region(static_cast<int64_t>(start), static_cast<int64_t>(end), status);
+      if (U_SUCCESS(status) && matcher->lookingAt(status) && U_SUCCESS(status)) {
+        const int64_t labelStart = matcher->start64(1, status);
+        const int64_t labelEnd = matcher->end64(1, status);
+        if (U_SUCCESS(status) && labelStart >= 0 && labelEnd > labelStart)
+          answer->second = {static_cast<std::size_t>(labelStart) - start,
+                            static_cast<std::size_t>(labelEnd - labelStart)};
+      }
+    }
+    if (answer->second.second == 0)
       return true;
-    const int64_t labelStart = matcher->start64(1, status);
-    const int64_t labelEnd = matcher->end64(1, status);
-    if (U_FAILURE(status) || labelStart < 0)
-      return true;
-    return visit(text.substr(static_cast<std::size_t>(labelStart),
-                             static_cast<std::size_t>(labelEnd - labelStart)));
+    return visit(line.substr(answer->second.first, answer->second.second));
   });
 }
 
@@ -180,8 +201,8 @@ std::string lowercasedASCII(std::string_view label) {
   return lower;
 }
 
-bool contains(std::string_view text, std::string_view needle) {
-  return memmem(text.data(), text.size(), needle.data(), needle.size()) != nullptr;
+bool contains(std::string_view text, std::string_view opener) {
+  return findOpener(text, opener, 0) < text.size();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -277,7 +298,10 @@ bool hasCodeFences(std::string_view markdown) {
 
 std::vector<std::string> fenceLanguages(std::string_view markdown) {
   std::set<std::string> selected;
+  std::unordered_set<std::string_view> seen;
   forEachFenceLabel(markdown, [&](std::string_view label) {
+    if (!seen.insert(label).second)
+      return true;
     std::string name = lowercasedASCII(label);
     if (auto alias = aliases().find(name); alias != aliases().end())
       name = alias->second;

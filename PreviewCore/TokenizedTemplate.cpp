@@ -3,7 +3,32 @@
 namespace TokenizedTemplate {
 
 namespace {
+
 constexpr std::string_view kDelimiter = "%%";
+
+template <class Dictionary>
+std::string fill(const std::vector<Segment>& segments, const Dictionary& values) {
+  // Two passes: size the result, then copy every piece once into the reserved buffer.
+  std::size_t size = 0;
+  for (const Segment& segment : segments) {
+    if (segment.kind == Segment::Kind::literal) {
+      size += segment.text.size();
+    } else if (auto value = values.find(segment.text); value != values.end()) {
+      size += value->second.size();
+    }
+  }
+  std::string result;
+  result.reserve(size);
+  for (const Segment& segment : segments) {
+    if (segment.kind == Segment::Kind::literal) {
+      result.append(segment.text);
+    } else if (auto value = values.find(segment.text); value != values.end()) {
+      result.append(value->second);
+    }
+  }
+  return result;
+}
+
 } // namespace
 
 std::vector<Segment> parse(std::string_view text) {
@@ -31,25 +56,11 @@ std::vector<Segment> parse(std::string_view text) {
 }
 
 std::string render(const std::vector<Segment>& segments, const Values& values) {
-  // Two passes: size the result, then copy every piece once into the reserved buffer.
-  std::size_t size = 0;
-  for (const Segment& segment : segments) {
-    if (segment.kind == Segment::Kind::literal) {
-      size += segment.text.size();
-    } else if (auto value = values.find(segment.text); value != values.end()) {
-      size += value->second.size();
-    }
-  }
-  std::string result;
-  result.reserve(size);
-  for (const Segment& segment : segments) {
-    if (segment.kind == Segment::Kind::literal) {
-      result.append(segment.text);
-    } else if (auto value = values.find(segment.text); value != values.end()) {
-      result.append(value->second);
-    }
-  }
-  return result;
+  return fill(segments, values);
+}
+
+std::string renderViews(const std::vector<Segment>& segments, const ValueViews& values) {
+  return fill(segments, values);
 }
 
 } // namespace TokenizedTemplate

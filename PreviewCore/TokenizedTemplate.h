@@ -29,4 +29,9 @@ std::vector<Segment> parse(std::string_view text);
 // The result is built in one buffer sized in advance.
 std::string render(const std::vector<Segment>& segments, const Values& values);
 
+// As render, with values that refer to texts owned elsewhere, so that large values (inlined
+// scripts) are copied once, straight into the result.
+using ValueViews = std::map<std::string_view, std::string_view, std::less<>>;
+std::string renderViews(const std::vector<Segment>& segments, const ValueViews& values);
+
 } // namespace TokenizedTemplate

@@ -157,3 +157,21 @@ TEST(JSONSerializationTest, DepthIsBoundedOnBothSides) {
     inner = &(inner->as_object()["k"] = json::object{});
   EXPECT_THROW(JSONSerialization::write(objects), NSErrorException);
 }
+
+// Long strings go through the wide scan: every special byte at every offset around the block
+// edges must still be found.
+TEST(JSONSerializationTest, LongStringsEscapeAtEveryOffset) {
+  const std::string specials = std::string("\"\\/\n\x01\x1f", 6) + std::string(1, '\0');
+  for (char special : specials) {
+    for (std::size_t at = 0; at < 40; ++at) {
+      std::string text(40, 'a');
+      text[at] = special;
+      text += "\u00e9\U0001F600 tail";
+      std::string literal = JSONSerialization::stringLiteral(text);
+      EXPECT_EQ(literal.size(),
+                text.size() + 2 +
+                    (special == '\x01' || special == '\x1f' || special == '\0' ? 5 : 1));
+      EXPECT_EQ(roundTripString(text), text);
+    }
+  }
+}

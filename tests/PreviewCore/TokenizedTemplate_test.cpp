@@ -35,3 +35,11 @@ TEST(TokenizedTemplateTest, RendersValuesVerbatim) {
   // A value is not scanned again for tokens.
   EXPECT_EQ(render(parse("[%%A%%]"), {{"A", "%%B%%"}, {"B", "no"}}), "[%%B%%]");
 }
+
+TEST(TokenizedTemplateTest, RendersViewsLikeValues) {
+  const std::string big(100000, 'x');
+  auto segments = parse("<%%A%%|%%B%%|%%A%%>");
+  EXPECT_EQ(TokenizedTemplate::renderViews(segments, {{"A", big}, {"B", "b"}}),
+            "<" + big + "|b|" + big + ">");
+  EXPECT_EQ(TokenizedTemplate::renderViews(segments, {}), "<||>");
+}
