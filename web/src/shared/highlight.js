@@ -18,7 +18,6 @@ export const LANGUAGE_ALIASES = Object.freeze({
   h: 'c', objc: 'c', 'objective-c': 'c',
   yml: 'yaml', golang: 'go', rs: 'rust', jsonc: 'json', json5: 'json', geojson: 'json', ipynb: 'json',
   psql: 'sql', mysql: 'sql', sqlite: 'sql', postgres: 'sql', postgresql: 'sql',
-  kt: 'java',
 });
 
 export function prismLanguageFor(label) {
