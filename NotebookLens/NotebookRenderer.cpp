@@ -60,6 +60,49 @@ template <class Test> bool anyMarkdownCell(const json::value& notebook, Test tes
   return false;
 }
 
+constexpr std::string_view kNotebookJSONToken = "NOTEBOOK_JSON";
+
+// An upper estimate of the written JSON's length from the tree's shape, for reserving the
+// page in advance; escapes beyond one in sixteen bytes only cost a reallocation. Memory that is
+// reserved but never written is never touched.
+std::size_t estimatedJSONSize(const json::value& value, std::size_t depth) {
+  auto text = [](std::size_t length) { return length + length / 16 + 2; };
+  switch (value.kind()) {
+  case json::kind::string:
+    return text(value.get_string().size());
+  case json::kind::array: {
+    std::size_t size = 2 + value.get_array().size();
+    if (depth < JSONSerialization::kMaxDepth)
+      for (const json::value& element : value.get_array())
+        size += estimatedJSONSize(element, depth + 1);
+    return size;
+  }
+  case json::kind::object: {
+    std::size_t size = 2 + 2 * value.get_object().size();
+    if (depth < JSONSerialization::kMaxDepth)
+      for (const json::key_value_pair& member : value.get_object())
+        size += text(member.key().size()) + estimatedJSONSize(member.value(), depth + 1);
+    return size;
+  }
+  default:
+    return 24;
+  }
+}
+
+// Appends the notebook's JSON text: it must be UTF-8, and it must not close the page's script
+// element (the writer escapes every "/", so the replacement is only the guarantee).
+void appendNotebookJSON(std::string& html, const json::value& notebook) {
+  const std::size_t start = html.size();
+  JSONSerialization::append(html, notebook);
+  const std::string_view written = std::string_view(html).substr(start);
+  if (!isValidUTF8(written))
+    throw NotebookRenderer::Error::invalidJSON();
+  if (written.find("</script") != std::string_view::npos) {
+    std::string escaped = HTMLTemplate::escapeScript(written);
+    html.replace(start, std::string::npos, escaped);
+  }
+}
+
 void replaceAll(std::string& text, std::string_view from, std::string_view to) {
   std::string out;
   std::size_t start = 0;
@@ -105,17 +148,23 @@ std::string renderParsedHTML(json::value&& parsed, std::string_view filename,
   json::value notebook = std::move(parsed);
   OutputBounding::boundNotebookOutputs(notebook);
 
-  std::string notebookJSON = JSONSerialization::write(notebook);
-  if (!isValidUTF8(notebookJSON))
-    throw Error::invalidJSON();
-
   const bool hasMathematics = anyMarkdownCell(
       notebook, [](const std::string& text) { return text.find('$') != std::string::npos; });
   const bool hasMermaid = anyMarkdownCell(
       notebook, [](const std::string& text) { return ContentDetection::hasMermaidBlock(text); });
-  notebook = nullptr; // the tree is no longer needed; free it before the page is built
 
-  HTMLTemplate::ParsedTemplate page = HTMLTemplate::templateNamed("notebook-template", bundle);
+  // The notebook's JSON is written straight into the page (a large notebook is not held twice)
+  // so the template comes first; when it is missing, the JSON is still written and checked so
+  // that the writer's failures come before the template's.
+  HTMLTemplate::ParsedTemplate page;
+  try {
+    page = HTMLTemplate::templateNamed("notebook-template", bundle);
+  } catch (...) {
+    std::string notebookJSON = JSONSerialization::write(notebook);
+    if (!isValidUTF8(notebookJSON))
+      throw Error::invalidJSON();
+    throw;
+  }
 
   auto style = [&](std::string_view name) {
     return HTMLTemplate::resourceText(name, "css", bundle, kAssetDirectory);
@@ -132,14 +181,28 @@ std::string renderParsedHTML(json::value&& parsed, std::string_view filename,
   values["KATEX_JS"] = hasMathematics ? script("katex.min") : std::string();
   values["NBV_JS"] = script("nbv");
   values["MERMAID_JS"] = hasMermaid ? script("mermaid.min") : std::string();
-  // The writer escapes every "/", so the text cannot close the script element; the escape
-  // stays as the guarantee and costs one scan.
-  if (notebookJSON.find("</script") != std::string::npos)
-    notebookJSON = HTMLTemplate::escapeScript(notebookJSON);
-  values["NOTEBOOK_JSON"] = std::move(notebookJSON);
   values["FILENAME"] = escapeFilename(filename);
 
-  return TokenizedTemplate::render(*page, values);
+  std::size_t size = 0;
+  for (const TokenizedTemplate::Segment& segment : *page) {
+    if (segment.kind == TokenizedTemplate::Segment::Kind::literal)
+      size += segment.text.size();
+    else if (segment.text == kNotebookJSONToken)
+      size += estimatedJSONSize(notebook, 0);
+    else if (auto value = values.find(segment.text); value != values.end())
+      size += value->second.size();
+  }
+  std::string html;
+  html.reserve(size);
+  for (const TokenizedTemplate::Segment& segment : *page) {
+    if (segment.kind == TokenizedTemplate::Segment::Kind::literal)
+      html.append(segment.text);
+    else if (segment.text == kNotebookJSONToken)
+      appendNotebookJSON(html, notebook);
+    else if (auto value = values.find(segment.text); value != values.end())
+      html.append(value->second);
+  }
+  return html;
 }
 
 } // namespace NotebookRenderer

@@ -5,6 +5,7 @@
 #include "JSONSerialization.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <vector>
@@ -68,12 +69,31 @@ private:
   std::string_view view_;
 };
 
+// The number of bytes equal to `byte`, eight at a time.
+std::uint64_t countByte(std::string_view text, char byte) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+  const std::uint64_t pattern = kOnes * static_cast<unsigned char>(byte);
+  std::uint64_t count = 0;
+  std::size_t i = 0;
+  for (; i + 8 <= text.size(); i += 8) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, 8);
+    const std::uint64_t x = word ^ pattern; // zero bytes where the byte matches
+    const std::uint64_t nonZero = ((x & kLow7) + kLow7) | x;
+    count += static_cast<std::uint64_t>(std::popcount(~nonZero & ~kLow7));
+  }
+  for (; i < text.size(); ++i)
+    count += text[i] == byte;
+  return count;
+}
+
 // Line count after CR LF and lone CR have become LF: 0 for an empty text, else one more than
 // the number of line ends.
 std::uint64_t lineCount(std::string_view text) {
   if (text.empty())
     return 0;
-  std::uint64_t lineEnds = static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
+  std::uint64_t lineEnds = countByte(text, '\n');
   if (std::memchr(text.data(), '\r', text.size())) {
     for (std::size_t i = 0; i < text.size(); ++i)
       if (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'))
@@ -158,6 +178,18 @@ std::size_t afterLineFeed(std::string_view text, std::uint64_t count) {
   return position;
 }
 
+// The offset just past the `count`-th line feed from the end, or 0 when there are fewer.
+std::size_t afterLineFeedFromEnd(std::string_view text, std::uint64_t count) {
+  std::size_t end = text.size();
+  for (std::uint64_t i = 0; i < count; ++i) {
+    const void* found = end == 0 ? nullptr : ::memrchr(text.data(), '\n', end);
+    if (!found)
+      return 0;
+    end = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+  }
+  return end + 1;
+}
+
 // Cuts a text already measured as `bytes` bytes in `lines` lines; nullopt when within limits.
 std::optional<std::string> cutMeasured(std::string_view text, std::uint64_t lines,
                                        const OutputLimits& limits) {
@@ -186,7 +218,7 @@ std::optional<std::string> cutMeasured(std::string_view text, std::uint64_t line
   }
   std::string_view tailText;
   if (tail > 0) {
-    std::size_t start = tail == lines ? 0 : afterLineFeed(normalized, lines - tail);
+    std::size_t start = tail == lines ? 0 : afterLineFeedFromEnd(normalized, tail);
     tailText = normalized.substr(start);
   }
   std::string lineNotice = notice(bytes, limits, omitted, " lines omitted.");
