@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -75,19 +76,24 @@ int main(int argc, char** argv) {
     return fail(input + ": " + makeNSError(std::current_exception()).localizedDescription);
   }
 
-  // Written to a temporary name and moved into place, so a failed write leaves no partial page.
-  const std::string temporary = output + ".partial";
+  // A device or pipe (/dev/null, /dev/stdout) is written directly; a file is written to a
+  // temporary name and moved into place, so a failed write leaves no partial page.
+  std::error_code ec;
+  const bool special =
+      std::filesystem::exists(output, ec) && !std::filesystem::is_regular_file(output, ec);
+  const std::string target = special ? output : output + ".partial";
   {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    std::ofstream out(target, std::ios::binary | (special ? std::ios::out : std::ios::trunc));
     out.write(page.data(), static_cast<std::streamsize>(page.size()));
     out.close();
     if (!out) {
-      std::remove(temporary.c_str());
+      if (!special)
+        std::remove(target.c_str());
       return fail(output + ": could not be written");
     }
   }
-  if (std::rename(temporary.c_str(), output.c_str()) != 0) {
-    std::remove(temporary.c_str());
+  if (!special && std::rename(target.c_str(), output.c_str()) != 0) {
+    std::remove(target.c_str());
     return fail(output + ": could not be written");
   }
   return 0;
