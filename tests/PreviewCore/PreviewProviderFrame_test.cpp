@@ -26,7 +26,7 @@ public:
       throw NSErrorException({"TestDomain", 7, "no preview for you"});
     return PreviewReplyBuilder::makeReply("<p>h\u00e9</p>", {}, request.fileURL, {1024, 1024});
   }
-  std::thread::id pipelineThread;
+  std::atomic<std::thread::id> pipelineThread;
 
 private:
   bool fail_;
