@@ -3,9 +3,12 @@
 #include "NotebookRenderer.h"
 #include "TemporaryBundle.h"
 
+#include <atomic>
 #include <boost/json.hpp>
 #include <gtest/gtest.h>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace json = boost::json;
 
@@ -160,4 +163,39 @@ TEST(NotebookRendererError, DescribesItself) {
   NSError converted = error.nsError();
   EXPECT_EQ(converted.domain, "NotebookRenderer.Error");
   EXPECT_NE(converted.localizedDescription.find("UTF-8"), std::string::npos);
+}
+
+TEST_F(NotebookRendererTest, ConcurrentRendersShareTheCachesSafely) {
+  json::object code = cell("code", "print(1)");
+  code["outputs"] = json::array{json::object{
+      {"output_type", "stream"}, {"name", "stdout"}, {"text", std::string(200000, 'x')}}};
+  const std::string withMath =
+      JSONSerialization::write(notebookWithCells({cell("markdown", "$a$"), code}));
+  const std::string plain = JSONSerialization::write(notebookWithCells({code}));
+  const std::string expectedMath = NotebookRenderer::renderHTML(withMath, "m.ipynb", *bundle);
+  const std::string expectedPlain = NotebookRenderer::renderHTML(plain, "p.ipynb", *bundle);
+
+  TemporaryBundle freshResources;
+  freshResources.writeResource("notebook-template.html", "[%%KATEX_JS%%|%%NOTEBOOK_JSON%%]");
+  freshResources.writeResource("notebook/katex.min.js", "k");
+  std::unique_ptr<Bundle> fresh = freshResources.open(); // caches filled concurrently
+  std::atomic<int> mismatches{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 10; ++i) {
+        const bool math = (t + i) % 2 == 0;
+        std::string page = NotebookRenderer::renderHTML(math ? withMath : plain,
+                                                        math ? "m.ipynb" : "p.ipynb", *bundle);
+        if (page != (math ? expectedMath : expectedPlain))
+          ++mismatches;
+        std::string small = NotebookRenderer::renderHTML(withMath, "m.ipynb", *fresh);
+        if (!small.starts_with("[k|{\"cells\""))
+          ++mismatches;
+      }
+    });
+  }
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(mismatches.load(), 0);
 }
