@@ -209,10 +209,12 @@ bool contains(std::string_view text, std::string_view opener) {
 // Mathematics
 
 // Horizontal white space: tab and the space separators (Unicode category Zs).
-std::size_t horizontalSpaceLength(std::string_view text, std::size_t at) {
+inline std::size_t horizontalSpaceLength(std::string_view text, std::size_t at) {
   const unsigned char c = static_cast<unsigned char>(text[at]);
   if (c == ' ' || c == '\t')
     return 1;
+  if (c < 0x80)
+    return 0;
   auto byte = [&](std::size_t i) {
     return at + i < text.size() ? static_cast<unsigned char>(text[at + i]) : 0;
   };
@@ -263,31 +265,19 @@ bool beginsWithFence(std::string_view line, std::string_view fence) {
 bool hasDollarOutsideInlineCode(std::string_view line) {
   bool inSpan = false;
   bool dollarInSpan = false;
-  auto step = [&](std::string_view character) {
-    if (character == "`") {
+  const bool stopped = !Graphemes::forEachSingleByteCluster(line, "`$", [&](std::size_t offset) {
+    if (line[offset] == '`') {
       inSpan = !inSpan;
       dollarInSpan = false;
-    } else if (character == "$") {
-      if (!inSpan)
-        return false;
-      dollarInSpan = true;
+      return true;
     }
+    if (!inSpan)
+      return false; // a "$" outside any span
+    dollarInSpan = true;
     return true;
-  };
-  const bool ascii = std::all_of(line.begin(), line.end(),
-                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-  bool finished;
-  if (ascii) {
-    finished = true;
-    for (std::size_t i = 0; i < line.size() && finished; ++i)
-      finished = step(line.substr(i, 1));
-  } else {
-    finished = Graphemes::forEachGraphemeCluster(line, step);
-  }
-  if (!finished)
-    return true;
+  });
   // A span left open was no span: its "$" characters count after all.
-  return inSpan && dollarInSpan;
+  return stopped || (inSpan && dollarInSpan);
 }
 
 } // namespace
@@ -346,11 +336,16 @@ bool hasMathematics(std::string_view markdown) {
   std::string_view marker;
   std::size_t at = 0;
   const std::size_t size = markdown.size();
+  // The next carriage return, found ahead once and again only when passed.
+  std::size_t nextCR = markdown.find('\r');
   while (at <= size) {
     // Lines end at LF, CR LF or a lone CR, the line ends a Markdown parser knows.
-    std::size_t end = at;
-    while (end < size && markdown[end] != '\n' && markdown[end] != '\r')
-      ++end;
+    const void* lf = std::memchr(markdown.data() + at, '\n', size - at);
+    std::size_t end =
+        lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - markdown.data()) : size;
+    if (nextCR < at)
+      nextCR = markdown.find('\r', at);
+    end = std::min(end, nextCR);
     const std::string_view line = trimHorizontalSpace(markdown.substr(at, end - at));
     if (end < size && markdown[end] == '\r' && end + 1 < size && markdown[end + 1] == '\n')
       at = end + 2;

@@ -7,6 +7,8 @@
 #include <new>
 #include <unicode/brkiter.h>
 #include <unicode/locid.h>
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
 
 namespace Graphemes {
 
@@ -44,6 +46,25 @@ void detail::clusterEnds(std::string_view region, std::vector<std::size_t>& ends
     ends.push_back(static_cast<std::size_t>(end));
   if (ends.empty() || ends.back() != region.size())
     ends.push_back(region.size());
+}
+
+bool detail::isPrepend(std::string_view text, std::size_t offset) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  int32_t index = static_cast<int32_t>(offset);
+  UChar32 c;
+  U8_PREV(bytes, 0, index, c);
+  return c >= 0 && u_getIntPropertyValue(c, UCHAR_GRAPHEME_CLUSTER_BREAK) == U_GCB_PREPEND;
+}
+
+bool detail::isExtending(std::string_view text, std::size_t offset) {
+  const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
+  int32_t index = static_cast<int32_t>(offset);
+  UChar32 c;
+  U8_NEXT(bytes, index, static_cast<int32_t>(text.size()), c);
+  if (c < 0)
+    return false;
+  const int32_t kind = u_getIntPropertyValue(c, UCHAR_GRAPHEME_CLUSTER_BREAK);
+  return kind == U_GCB_EXTEND || kind == U_GCB_ZWJ || kind == U_GCB_SPACING_MARK;
 }
 
 std::size_t graphemeClusterCount(std::string_view text) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -26,6 +27,10 @@ inline bool isKnownBoundary(std::string_view text, std::size_t offset) {
     return false;
   return (isASCII(before) && isASCII(after)) || isControl(before) || isControl(after);
 }
+// True when the code point that ends right before `offset` has Grapheme_Cluster_Break Prepend.
+bool isPrepend(std::string_view text, std::size_t offset);
+// True when the code point at `offset` is Extend, ZWJ or SpacingMark.
+bool isExtending(std::string_view text, std::size_t offset);
 // ICU's cluster ends inside `region` (which starts and ends on boundaries), as offsets from
 // the region's start, ascending, the last one region.size().
 void clusterEnds(std::string_view region, std::vector<std::size_t>& ends);
@@ -71,6 +76,15 @@ template <class Visit> bool forEachGraphemeCluster(std::string_view text, Visit&
   return true;
 }
 
+// Calls visit(offset) for each cluster that is exactly one of the printable ASCII characters
+// in `characters`, in text order, while it returns true (a "$" carrying a combining mark is not
+// visited). Returns false when the visit was stopped. Such a character is a cluster of its own
+// unless the code point before it is a prepended concatenation mark (Grapheme_Cluster_Break
+// Prepend) or the one after it extends it (Extend, ZWJ, SpacingMark): ICU's properties decide,
+// with no segmentation run, so this stays fast on long texts.
+template <class Visit>
+bool forEachSingleByteCluster(std::string_view text, std::string_view characters, Visit&& visit);
+
 // The number of clusters in `text`.
 std::size_t graphemeClusterCount(std::string_view text);
 
@@ -83,5 +97,28 @@ std::size_t graphemeClusterSuffixBytes(std::string_view text, std::size_t count)
 // The length of the longest run of the byte `c` (0 when it does not occur). Counts bytes, so a
 // character with a combining mark on it still counts: what a Markdown parser sees.
 std::size_t longestRunOf(std::string_view text, char c);
+
+template <class Visit>
+bool forEachSingleByteCluster(std::string_view text, std::string_view characters, Visit&& visit) {
+  const std::size_t size = text.size();
+  std::uint64_t wanted[2] = {0, 0}; // one bit per ASCII character
+  for (char c : characters)
+    if (detail::isASCII(static_cast<unsigned char>(c)))
+      wanted[c >> 6] |= std::uint64_t{1} << (c & 63);
+  for (std::size_t at = 0; at < size; ++at) {
+    const unsigned char c = static_cast<unsigned char>(text[at]);
+    if (!detail::isASCII(c) || !(wanted[c >> 6] & (std::uint64_t{1} << (c & 63))))
+      continue;
+    if (at > 0 && !detail::isASCII(static_cast<unsigned char>(text[at - 1])) &&
+        detail::isPrepend(text, at))
+      continue;
+    if (at + 1 < size && !detail::isASCII(static_cast<unsigned char>(text[at + 1])) &&
+        detail::isExtending(text, at + 1))
+      continue;
+    if (!visit(at))
+      return false;
+  }
+  return true;
+}
 
 } // namespace Graphemes

@@ -112,6 +112,25 @@ void BM_ContentDetection(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * markdown.size()));
 }
 
+// The mathematics test's longest walk: every "$" sits in inline code or a fenced block, so
+// every line is looked at, many of them with non-ASCII text.
+void BM_MathematicsInCodeOnly(benchmark::State& state) {
+  static const char* const kSections[] = {
+      "Set `$HOME` and `echo $PATH` \u2014 \u6f22\u5b57 `$\u00e9` caf\u00e9.\n\n",
+      "```sh\nexport PATH=$HOME/bin:$PATH\necho \"$1\"\n```\n\n",
+      "Plain prose without any dollar sign at all, just words and words.\n",
+      "~~~\nprice = $5\n~~~\n",
+  };
+  std::string markdown;
+  for (std::size_t i = 0; markdown.size() < static_cast<std::size_t>(state.range(0)); ++i)
+    markdown += kSections[i % std::size(kSections)];
+  if (ContentDetection::hasMathematics(markdown))
+    state.SkipWithError("the document was meant to have no mathematics");
+  for (auto _ : state)
+    benchmark::DoNotOptimize(ContentDetection::hasMathematics(markdown));
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * markdown.size()));
+}
+
 void BM_MarkdownLiteral(benchmark::State& state) {
   const std::string& markdown = document(static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) {
@@ -128,5 +147,6 @@ BENCHMARK(BM_RenderHTML) DOCUMENT_SIZES;
 BENCHMARK(BM_CopyPageBytes) DOCUMENT_SIZES;
 BENCHMARK(BM_ContentDetection) DOCUMENT_SIZES;
 BENCHMARK(BM_MarkdownLiteral) DOCUMENT_SIZES;
+BENCHMARK(BM_MathematicsInCodeOnly) DOCUMENT_SIZES;
 
 BENCHMARK_MAIN();

@@ -85,3 +85,30 @@ TEST(GraphemesTest, LongestRun) {
   EXPECT_EQ(Graphemes::longestRunOf("`a``b````\u0301c```", '`'), 4u);
   EXPECT_EQ(Graphemes::longestRunOf("~~~~~", '~'), 5u);
 }
+
+TEST(GraphemesTest, SingleByteClustersMatchFullSegmentation) {
+  const std::vector<std::string> pieces = {
+      "`",          "$",      "a",          " ",      "\u0301",     "\u0600", "\u00e9",
+      "\u4e2d",     "\r\n",   "\n",         "\u200d", "\U0001F600", "\u0903", "\u0085",
+      "\U0001F3FD", "\u1100", "\U0001F1E6", "\u0d4e", "\U000110BD", "\u094d", "\u0915"};
+  std::mt19937 random(3);
+  std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    for (int i = 0; i < round % 20; ++i)
+      text += pieces[pick(random)];
+    std::vector<std::size_t> expected;
+    std::size_t offset = 0;
+    for (const std::string& cluster : icuClustersOf(text)) {
+      if (cluster == "`" || cluster == "$")
+        expected.push_back(offset);
+      offset += cluster.size();
+    }
+    std::vector<std::size_t> visited;
+    Graphemes::forEachSingleByteCluster(text, "`$", [&](std::size_t at) {
+      visited.push_back(at);
+      return true;
+    });
+    ASSERT_EQ(visited, expected) << text;
+  }
+}
