@@ -300,7 +300,9 @@ void appendValue(std::string& out, const json::value& value, std::size_t depth) 
 namespace JSONSerialization {
 
 json::value parse(std::string_view bytes) {
-  const std::size_t start = firstNonWhitespace(bytes);
+  // A byte order mark, as some editors write one, is not part of the JSON text.
+  const std::size_t bom = bytes.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+  const std::size_t start = bom + firstNonWhitespace(bytes.substr(bom));
   if (start == bytes.size())
     throw NSErrorException({NSErrorDomain::kCocoa, NSCocoaErrorCode::kPropertyListReadCorrupt,
                             "The data couldn\u2019t be read because it isn\u2019t valid JSON: "
@@ -313,7 +315,7 @@ json::value parse(std::string_view bytes) {
   json::basic_parser<TreeBuilder> parser(options, json::storage_ptr());
   parser.handler().stack.reset();
   json::error_code ec;
-  std::size_t consumed = parser.write_some(false, bytes.data(), bytes.size(), ec);
+  std::size_t consumed = bom + parser.write_some(false, bytes.data() + bom, bytes.size() - bom, ec);
   if (ec) {
     std::string reason = ec.message();
     if (ec == json::error::too_deep)

@@ -79,6 +79,8 @@ TEST(JSONSerializationTest, WriterIsCompactAndKeepsMemberOrder) {
       R"( { "z" : 1 , "a" : [ true , false , null , "s/t" ] , "m" : { } , "e" : [ ] } )");
   EXPECT_EQ(JSONSerialization::write(value),
             R"({"z":1,"a":[true,false,null,"s\/t"],"m":{},"e":[]})");
+  EXPECT_EQ(JSONSerialization::write(JSONSerialization::parse("\xEF\xBB\xBF {\"a\":[]}")),
+            R"({"a":[]})");
   std::string out = "prefix:";
   JSONSerialization::append(out, json::value(json::array{1, 2}));
   EXPECT_EQ(out, "prefix:[1,2]");
