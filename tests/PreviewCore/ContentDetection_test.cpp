@@ -1,9 +1,12 @@
 #include "ContentDetection.h"
+#include "Graphemes.h"
 #include "ICUText.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
 #include <random>
 #include <set>
+#include <thread>
 
 using ContentDetection::fenceLanguages;
 using ContentDetection::hasMathematics;
@@ -143,4 +146,27 @@ TEST(ContentDetectionTest, CodeFencesAnywhere) {
   EXPECT_TRUE(ContentDetection::hasCodeFences("inline ``` text"));
   EXPECT_TRUE(ContentDetection::hasCodeFences("~~~"));
   EXPECT_FALSE(ContentDetection::hasCodeFences("`` ~~ `x`"));
+}
+
+// The tables, patterns and per-thread segmenters are shared by concurrent previews.
+TEST(ContentDetectionConcurrency, ManyThreadsGetTheSameAnswers) {
+  const std::string text =
+      "# \u00e9t\u00e9 \U0001F600\n```ts\nx\n```\n\u0915\u094d $x\u0301 `a` $y\n"
+      "::: mermaid\n~~~{.python}\n~~~\n";
+  const Names languages = fenceLanguages(text);
+  const std::size_t clusters = Graphemes::graphemeClusterCount(text);
+  std::atomic<int> mismatches{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&] {
+      for (int round = 0; round < 50; ++round) {
+        if (fenceLanguages(text) != languages || !hasMermaidBlock(text) || !hasMathematics(text) ||
+            Graphemes::graphemeClusterCount(text) != clusters)
+          ++mismatches;
+      }
+    });
+  }
+  for (std::thread& thread : threads)
+    thread.join();
+  EXPECT_EQ(mismatches.load(), 0);
 }
