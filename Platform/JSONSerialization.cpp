@@ -353,21 +353,32 @@ void appendStringLiteral(std::string& out, std::string_view utf8) {
   char* const stop = out.data() + out.size() - 1; // where the closing quotation mark goes
   *w++ = '"';
 #if defined(__SSE2__)
-  // Sixteen bytes are stored at once; a special byte among them is then overwritten by its
-  // escape, and the bytes after it are stored again by the next round.
-  while (end - p >= 16 && stop - w >= 16) {
+  // Blocks of sixteen bytes. A block is stored whole; each special byte in it is then written
+  // as its escape, and the plain bytes after it are stored again, sixteen at a time, from the
+  // source. Stores may run past what is final; later writes put those bytes right. The bounds
+  // keep every load inside the text and every store inside the buffer (a block writes at most
+  // 6 * 16 bytes, plus one store of sixteen).
+  while (end - p >= 32 && stop - w >= 6 * 16 + 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(w), bytes);
-    const unsigned mask = specialMask(bytes);
+    unsigned mask = specialMask(bytes);
     if (mask == 0) {
       p += 16;
       w += 16;
       continue;
     }
-    const unsigned plain = static_cast<unsigned>(__builtin_ctz(mask));
-    p += plain;
-    w += plain;
-    w = writeEscape(w, static_cast<unsigned char>(*p++));
+    unsigned done = 0; // bytes of the block written so far
+    do {
+      const unsigned special = static_cast<unsigned>(__builtin_ctz(mask));
+      w += special - done; // the plain bytes before it are in place already
+      w = writeEscape(w, static_cast<unsigned char>(p[special]));
+      done = special + 1;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(w),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + done)));
+      mask &= mask - 1;
+    } while (mask != 0);
+    w += 16 - done;
+    p += 16;
   }
 #endif
   while (p < end) {

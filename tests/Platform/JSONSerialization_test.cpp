@@ -177,3 +177,60 @@ TEST(JSONSerializationTest, LongStringsEscapeAtEveryOffset) {
     }
   }
 }
+
+TEST(JSONSerializationTest, DenseSpecialsMatchASimpleEscaper) {
+  auto simple = [](std::string_view text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+      switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '/':
+        out += "\\/";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          char buffer[8];
+          std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+          out += buffer;
+        } else {
+          out += static_cast<char>(c);
+        }
+      }
+    }
+    return out + "\"";
+  };
+  const std::string alphabet = std::string("ab/\"\\\n\t\x01\x1f\0\xc3\xa9", 13);
+  std::uint32_t state = 12345;
+  for (int round = 0; round < 2000; ++round) {
+    std::string text;
+    const std::size_t length = static_cast<std::size_t>(round % 300);
+    for (std::size_t i = 0; i < length; ++i) {
+      state = state * 1103515245u + 12345u;
+      text += alphabet[(state >> 16) % (round % 7 == 0 ? 2 : alphabet.size() - 2)];
+    }
+    ASSERT_EQ(JSONSerialization::stringLiteral(text), simple(text)) << round;
+    std::string appended = "prefix";
+    JSONSerialization::appendStringLiteral(appended, text);
+    ASSERT_EQ(appended, "prefix" + simple(text));
+  }
+}
