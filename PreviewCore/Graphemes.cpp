@@ -32,20 +32,41 @@ icu::BreakIterator& threadBreakIterator() {
 
 } // namespace
 
-void detail::clusterEnds(std::string_view region, std::vector<std::size_t>& ends) {
-  ends.clear();
+bool detail::forEachClusterEnd(std::string_view region, bool (*onEnd)(void*, std::size_t),
+                               void* context) {
+  ICUText text(region);
+  icu::BreakIterator& iterator = threadBreakIterator();
+  UErrorCode status = U_ZERO_ERROR;
+  iterator.setText(text.get(), status);
+  if (U_FAILURE(status))
+    return onEnd(context, region.size());
+  std::size_t last = 0;
+  for (int32_t end = iterator.next(); end != icu::BreakIterator::DONE; end = iterator.next()) {
+    last = static_cast<std::size_t>(end);
+    if (!onEnd(context, last))
+      return false;
+  }
+  return last == region.size() || onEnd(context, region.size());
+}
+
+std::size_t detail::stepBackClusters(std::string_view region, std::size_t& count) {
   ICUText text(region);
   icu::BreakIterator& iterator = threadBreakIterator();
   UErrorCode status = U_ZERO_ERROR;
   iterator.setText(text.get(), status);
   if (U_FAILURE(status)) {
-    ends.push_back(region.size());
-    return;
+    --count;
+    return 0;
   }
-  for (int32_t end = iterator.next(); end != icu::BreakIterator::DONE; end = iterator.next())
-    ends.push_back(static_cast<std::size_t>(end));
-  if (ends.empty() || ends.back() != region.size())
-    ends.push_back(region.size());
+  int32_t at = iterator.last();
+  while (count > 0 && at > 0) {
+    const int32_t before = iterator.previous();
+    if (before == icu::BreakIterator::DONE)
+      break;
+    at = before;
+    --count;
+  }
+  return at <= 0 ? 0 : static_cast<std::size_t>(at);
 }
 
 bool detail::isPrepend(std::string_view text, std::size_t offset) {
@@ -91,7 +112,6 @@ std::size_t graphemeClusterSuffixBytes(std::string_view text, std::size_t count)
   using detail::isASCII;
   using detail::isControl;
   std::size_t end = text.size();
-  std::vector<std::size_t> ends;
   while (count > 0 && end > 0) {
     const unsigned char last = static_cast<unsigned char>(text[end - 1]);
     if (last == '\n' && end >= 2 && text[end - 2] == '\r') {
@@ -104,18 +124,11 @@ std::size_t graphemeClusterSuffixBytes(std::string_view text, std::size_t count)
       --count;
       continue;
     }
-    // Back to the nearest boundary that the bytes alone prove, then let ICU split the rest.
+    // Back to the nearest boundary that the bytes alone prove; ICU steps back within it.
     std::size_t start = end - 1;
     while (start > 0 && !detail::isKnownBoundary(text, start))
       --start;
-    detail::clusterEnds(text.substr(start, end - start), ends);
-    // ends holds the cluster ends of the region; the cluster starts are 0 and all but the last.
-    std::size_t index = ends.size();
-    while (count > 0 && index > 0) {
-      --index;
-      end = start + (index == 0 ? 0 : ends[index - 1]);
-      --count;
-    }
+    end = start + detail::stepBackClusters(text.substr(start, end - start), count);
   }
   return text.size() - end;
 }

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
-#include <vector>
+#include <type_traits>
 
 namespace Graphemes {
 
@@ -31,9 +31,14 @@ inline bool isKnownBoundary(std::string_view text, std::size_t offset) {
 bool isPrepend(std::string_view text, std::size_t offset);
 // True when the code point at `offset` is Extend, ZWJ or SpacingMark.
 bool isExtending(std::string_view text, std::size_t offset);
-// ICU's cluster ends inside `region` (which starts and ends on boundaries), as offsets from
-// the region's start, ascending, the last one region.size().
-void clusterEnds(std::string_view region, std::vector<std::size_t>& ends);
+// Calls onEnd(context, end) for ICU's cluster ends inside `region` (which starts and ends on
+// boundaries), as offsets from the region's start, ascending, the last one region.size(),
+// while onEnd returns true. Returns false when stopped.
+bool forEachClusterEnd(std::string_view region, bool (*onEnd)(void*, std::size_t), void* context);
+// Steps back over up to `count` clusters from the end of `region` (which starts and ends on
+// boundaries) with ICU's reverse iteration; lowers `count` by the clusters passed and returns
+// the offset reached.
+std::size_t stepBackClusters(std::string_view region, std::size_t& count);
 } // namespace detail
 
 // Calls visit(cluster) for each cluster in order while it returns true. Returns false when
@@ -43,7 +48,12 @@ template <class Visit> bool forEachGraphemeCluster(std::string_view text, Visit&
   using detail::isControl;
   const std::size_t size = text.size();
   std::size_t at = 0;
-  std::vector<std::size_t> ends;
+  using VisitType = std::remove_reference_t<Visit>;
+  struct Region {
+    std::string_view text;
+    std::size_t start;
+    VisitType* visit;
+  };
   while (at < size) {
     const unsigned char c = static_cast<unsigned char>(text[at]);
     if (isASCII(c)) {
@@ -63,14 +73,18 @@ template <class Visit> bool forEachGraphemeCluster(std::string_view text, Visit&
     std::size_t end = at + 1;
     while (end < size && !detail::isKnownBoundary(text, end))
       ++end;
-    const std::string_view region = text.substr(at, end - at);
-    detail::clusterEnds(region, ends);
-    std::size_t start = 0;
-    for (std::size_t clusterEnd : ends) {
-      if (!visit(region.substr(start, clusterEnd - start)))
-        return false;
-      start = clusterEnd;
-    }
+    Region region{text.substr(at, end - at), 0, &visit};
+    const bool finished = detail::forEachClusterEnd(
+        region.text,
+        [](void* context, std::size_t clusterEnd) {
+          Region& r = *static_cast<Region*>(context);
+          const bool goOn = (*r.visit)(r.text.substr(r.start, clusterEnd - r.start));
+          r.start = clusterEnd;
+          return goOn;
+        },
+        &region);
+    if (!finished)
+      return false;
     at = end;
   }
   return true;
