@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -238,7 +239,7 @@ template <class Integer> void appendInteger(std::string& out, Integer i) {
   out.append(buffer, result.ptr);
 }
 
-void appendValue(std::string& out, const json::value& value, std::size_t depth) {
+void appendScalar(std::string& out, const json::value& value) {
   switch (value.kind()) {
   case json::kind::null:
     out.append("null");
@@ -262,37 +263,68 @@ void appendValue(std::string& out, const json::value& value, std::size_t depth) 
   }
   case json::kind::array:
   case json::kind::object:
-    break;
-  }
-  if (depth >= JSONSerialization::kMaxDepth)
-    throw NSErrorException({NSErrorDomain::kCocoa, NSCocoaErrorCode::kPropertyListReadCorrupt,
-                            "The JSON value nests more than " +
-                                std::to_string(JSONSerialization::kMaxDepth) +
-                                " levels deep and cannot be written."});
-  if (value.is_array()) {
-    out.push_back('[');
-    bool first = true;
-    for (const json::value& element : value.get_array()) {
-      if (!first)
-        out.push_back(',');
-      first = false;
-      appendValue(out, element, depth + 1);
-    }
-    out.push_back(']');
     return;
   }
-  out.push_back('{');
-  bool first = true;
-  for (const json::key_value_pair& member : value.get_object()) {
-    if (!first)
-      out.push_back(',');
-    first = false;
-    JSONSerialization::appendStringLiteral(
-        out, std::string_view(member.key().data(), member.key().size()));
-    out.push_back(':');
-    appendValue(out, member.value(), depth + 1);
+}
+
+// One open array or object of the walk, and the index of the member being written.
+struct OpenContainer {
+  const json::value* container;
+  std::size_t index;
+  std::size_t size() const {
+    return container->is_array() ? container->get_array().size() : container->get_object().size();
   }
-  out.push_back('}');
+};
+
+// Writes the member `index` of an open container: for an object its key first.
+const json::value& beginMember(std::string& out, const OpenContainer& open) {
+  if (open.container->is_array())
+    return open.container->get_array()[open.index];
+  const json::key_value_pair& member = *(open.container->get_object().begin() + open.index);
+  JSONSerialization::appendStringLiteral(
+      out, std::string_view(member.key().data(), member.key().size()));
+  out.push_back(':');
+  return member.value();
+}
+
+// Depth-first without recursion, so that the depth bound, not the thread's stack, decides how
+// deep a value may nest.
+void appendValue(std::string& out, const json::value& root) {
+  std::vector<OpenContainer> open;
+  const json::value* value = &root;
+  for (;;) {
+    if (value->is_array() || value->is_object()) {
+      if (open.size() >= JSONSerialization::kMaxDepth)
+        throw NSErrorException({NSErrorDomain::kCocoa, NSCocoaErrorCode::kPropertyListReadCorrupt,
+                                "The JSON value nests more than " +
+                                    std::to_string(JSONSerialization::kMaxDepth) +
+                                    " levels deep and cannot be written."});
+      out.push_back(value->is_array() ? '[' : '{');
+      open.push_back({value, 0});
+      if (open.back().size() > 0) {
+        value = &beginMember(out, open.back());
+        continue;
+      }
+    } else {
+      appendScalar(out, *value);
+      if (open.empty())
+        return;
+    }
+    // Close every container whose last member is written, then go on with the next member.
+    for (;;) {
+      OpenContainer& innermost = open.back();
+      if (innermost.index + 1 < innermost.size()) {
+        ++innermost.index;
+        out.push_back(',');
+        value = &beginMember(out, innermost);
+        break;
+      }
+      out.push_back(innermost.container->is_array() ? ']' : '}');
+      open.pop_back();
+      if (open.empty())
+        return;
+    }
+  }
 }
 
 } // namespace
@@ -340,7 +372,7 @@ std::string write(const json::value& value) {
 }
 
 void append(std::string& out, const json::value& value) {
-  appendValue(out, value, 0);
+  appendValue(out, value);
 }
 
 void appendStringLiteral(std::string& out, std::string_view utf8) {

@@ -81,6 +81,9 @@ TEST(JSONSerializationTest, WriterIsCompactAndKeepsMemberOrder) {
             R"({"z":1,"a":[true,false,null,"s\/t"],"m":{},"e":[]})");
   EXPECT_EQ(JSONSerialization::write(JSONSerialization::parse("\xEF\xBB\xBF {\"a\":[]}")),
             R"({"a":[]})");
+  const std::string mixed = R"({"a":[{"b":[]},{},[[]]],"c":{"d":[1,[2,[3,{"e":null}]]]},"f":"g"})";
+  EXPECT_EQ(JSONSerialization::write(JSONSerialization::parse(mixed)), mixed);
+  EXPECT_EQ(JSONSerialization::write(json::value(42)), "42");
   std::string out = "prefix:";
   JSONSerialization::append(out, json::value(json::array{1, 2}));
   EXPECT_EQ(out, "prefix:[1,2]");
