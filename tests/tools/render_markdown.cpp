@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <string_view>
@@ -63,19 +64,24 @@ int main(int argc, char** argv) {
     return fail(input + ": " + makeNSError(std::current_exception()).localizedDescription);
   }
 
-  // Written to a temporary name and moved into place, so a failed write leaves no partial page.
-  const std::string temporary = output + ".partial";
+  // A regular file is written under a temporary name and moved into place, so a failed write
+  // leaves no partial page; a device or pipe (/dev/stdout) is written directly.
+  std::error_code ec;
+  const auto status = std::filesystem::status(output, ec);
+  const bool direct = std::filesystem::exists(status) && !std::filesystem::is_regular_file(status);
+  const std::string target = direct ? output : output + ".partial";
   {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    std::ofstream out(target, std::ios::binary | std::ios::trunc);
     out.write(page.data(), static_cast<std::streamsize>(page.size()));
     out.close();
     if (!out) {
-      std::remove(temporary.c_str());
+      if (!direct)
+        std::remove(target.c_str());
       return fail(output + ": could not be written");
     }
   }
-  if (std::rename(temporary.c_str(), output.c_str()) != 0) {
-    std::remove(temporary.c_str());
+  if (!direct && std::rename(target.c_str(), output.c_str()) != 0) {
+    std::remove(target.c_str());
     return fail(output + ": could not be written");
   }
   return 0;
