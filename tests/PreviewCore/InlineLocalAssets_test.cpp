@@ -1,7 +1,6 @@
 #include "ImageReferenceScanner.h"
 #include "InlineLocalAssets.h"
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -189,8 +188,8 @@ TEST(InlineLocalAssetsTest, ScannerAgreesWithAPlainSearch) {
   }
 }
 
+// A quadratic scan would take hours on these inputs; the test's time-out turns it into a failure.
 TEST(InlineLocalAssetsTest, HostileInputsScanInLinearTime) {
-  const auto started = std::chrono::steady_clock::now();
   std::string openers;
   for (int i = 0; i < 1'000'000; ++i)
     openers += "![";
@@ -204,7 +203,6 @@ TEST(InlineLocalAssetsTest, HostileInputsScanInLinearTime) {
   for (int i = 0; i < 300'000; ++i)
     titles += "![](a \"";
   EXPECT_TRUE(scanned(titles).empty());
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
 }
 
 class BoundedFileReaderTest : public ::testing::Test {
@@ -239,13 +237,12 @@ TEST_F(BoundedFileReaderTest, ReadsRegularFilesAndLinksToThemUpToCapPlusOne) {
 TEST_F(BoundedFileReaderTest, RefusesFIFOsDevicesDirectoriesAndMissingFiles) {
   ASSERT_EQ(::mkfifo((dir_ / "pipe.png").c_str(), 0600), 0);
   fs::create_directories(dir_ / "folder.png");
+  // A read that blocked on the FIFO or streamed /dev/zero would hang until the test's time-out.
   Reader read = boundedFileReader(kPerImage);
-  const auto started = std::chrono::steady_clock::now();
   EXPECT_THROW(read(url("pipe.png")), std::exception);
   EXPECT_THROW(read(URL::fileURLWithPath("/dev/zero")), std::exception);
   EXPECT_THROW(read(url("folder.png")), std::exception);
   EXPECT_THROW(read(url("missing.png")), std::exception);
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
 
   // Through the inliner the references stay as written.
   std::string climb;
