@@ -91,7 +91,7 @@ URL URL::standardized() const {
   if (directory && !parts.empty())
     out += '/';
   if (out.empty())
-    out = ".";
+    out.push_back('.');
   return URL(std::move(out));
 }
 
