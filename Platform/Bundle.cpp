@@ -25,7 +25,8 @@ fs::path bundlePathOfExecutable() {
 
 } // namespace
 
-Bundle::Bundle(fs::path bundlePath) : bundlePath_(std::move(bundlePath)), identity_(nextIdentity()) {
+Bundle::Bundle(fs::path bundlePath)
+    : bundlePath_(std::move(bundlePath)), identity_(nextIdentity()) {
   fs::path plist = bundlePath_ / "Contents" / "Info.plist";
   std::error_code ec;
   if (fs::is_regular_file(plist, ec)) {
@@ -42,8 +43,12 @@ const Bundle& Bundle::main() {
   return mainBundle;
 }
 
-fs::path Bundle::resourcesPath() const { return bundlePath_ / "Contents" / "Resources"; }
-fs::path Bundle::plugInsPath() const { return bundlePath_ / "Contents" / "PlugIns"; }
+fs::path Bundle::resourcesPath() const {
+  return bundlePath_ / "Contents" / "Resources";
+}
+fs::path Bundle::plugInsPath() const {
+  return bundlePath_ / "Contents" / "PlugIns";
+}
 
 std::optional<URL> Bundle::urlForResource(std::string_view name, std::string_view extension,
                                           std::optional<std::string_view> subdirectory) const {

@@ -3,13 +3,13 @@
 // Bundles are immutable after construction and may be shared between threads.
 #pragma once
 
+#include "PropertyList.h"
+#include "URL.h"
+
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include "PropertyList.h"
-#include "URL.h"
 
 class Bundle {
 public:
@@ -30,8 +30,9 @@ public:
   // The URL of Resources/[subdirectory/]name.ext when such a regular file or link exists.
   // An empty extension looks for the name alone. Without a subdirectory only the top level of
   // the resources is searched.
-  std::optional<URL> urlForResource(std::string_view name, std::string_view extension,
-                                    std::optional<std::string_view> subdirectory = std::nullopt) const;
+  std::optional<URL>
+  urlForResource(std::string_view name, std::string_view extension,
+                 std::optional<std::string_view> subdirectory = std::nullopt) const;
 
   // Unique per bundle object for the life of the process (never reused), e.g. "Bundle#3".
   const std::string& identity() const { return identity_; }

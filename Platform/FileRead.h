@@ -2,9 +2,9 @@
 // thrown as NSErrorException with the Cocoa file-reading codes and messages.
 #pragma once
 
-#include <string>
-
 #include "URL.h"
+
+#include <string>
 
 // The file's bytes. Fails for a missing file, a directory, no permission or an I/O error.
 std::string readData(const URL& url);

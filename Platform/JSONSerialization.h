@@ -4,11 +4,10 @@
 // raw UTF-8; numbers in shortest round-trip form. Output therefore never holds "</script".
 #pragma once
 
+#include <boost/json/value.hpp>
 #include <cstddef>
 #include <string>
 #include <string_view>
-
-#include <boost/json/value.hpp>
 
 namespace JSONSerialization {
 

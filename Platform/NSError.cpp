@@ -8,7 +8,8 @@ NSError makeNSError(std::exception_ptr error) {
   } catch (const NSErrorConvertible& convertible) {
     return convertible.nsError();
   } catch (const std::bad_alloc&) {
-    return {NSErrorDomain::kPOSIX, 12, "The operation couldn't be completed. Cannot allocate memory"};
+    return {NSErrorDomain::kPOSIX, 12,
+            "The operation couldn't be completed. Cannot allocate memory"};
   } catch (const std::exception& e) {
     return {"Lumivale.InternalError", 1, e.what()};
   } catch (...) {

@@ -1,11 +1,10 @@
 #include "PropertyList.h"
 
-#include <cstdlib>
-
-#include <plist/plist.h>
-
 #include "FileRead.h"
 #include "NSError.h"
+
+#include <cstdlib>
+#include <plist/plist.h>
 
 namespace {
 
@@ -78,8 +77,9 @@ PropertyList PropertyList::readFile(const std::string& path) {
   URL url = URL::fileURLWithPath(path);
   std::optional<PropertyList> parsed = parse(readData(url));
   if (!parsed)
-    throw NSErrorException({NSErrorDomain::kCocoa, NSCocoaErrorCode::kPropertyListReadCorrupt,
-                            "The data couldn\u2019t be read because it isn\u2019t in the correct format."});
+    throw NSErrorException(
+        {NSErrorDomain::kCocoa, NSCocoaErrorCode::kPropertyListReadCorrupt,
+         "The data couldn\u2019t be read because it isn\u2019t in the correct format."});
   return std::move(*parsed);
 }
 

@@ -14,7 +14,8 @@ class PropertyList {
 public:
   using Array = std::vector<PropertyList>;
   using Dictionary = std::map<std::string, PropertyList, std::less<>>;
-  using Value = std::variant<std::monostate, bool, std::int64_t, double, std::string, Array, Dictionary>;
+  using Value =
+      std::variant<std::monostate, bool, std::int64_t, double, std::string, Array, Dictionary>;
 
   PropertyList() = default;
   explicit PropertyList(Value value) : value_(std::move(value)) {}

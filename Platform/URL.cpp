@@ -2,7 +2,9 @@
 
 #include <vector>
 
-URL URL::fileURLWithPath(std::string path) { return URL(std::move(path)); }
+URL URL::fileURLWithPath(std::string path) {
+  return URL(std::move(path));
+}
 
 URL URL::fileURLWithPath(std::string_view path, const URL& relativeTo) {
   if (!path.empty() && path.front() == '/')

@@ -53,4 +53,6 @@ std::size_t firstInvalidUTF8Offset(std::string_view bytes) {
   return n;
 }
 
-bool isValidUTF8(std::string_view bytes) { return firstInvalidUTF8Offset(bytes) == bytes.size(); }
+bool isValidUTF8(std::string_view bytes) {
+  return firstInvalidUTF8Offset(bytes) == bytes.size();
+}

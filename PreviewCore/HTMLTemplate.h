@@ -4,16 +4,16 @@
 // held while the text cache's is taken, never the reverse.
 #pragma once
 
+#include "Bundle.h"
+#include "NSError.h"
+#include "TokenizedTemplate.h"
+
 #include <exception>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "Bundle.h"
-#include "NSError.h"
-#include "TokenizedTemplate.h"
 
 namespace HTMLTemplate {
 

@@ -3,18 +3,16 @@
 // per-image and cumulative byte caps. No shared mutable state; safe on any number of threads.
 #pragma once
 
+#include "URL.h"
+
+#include <boost/json/array.hpp>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#include <boost/json/array.hpp>
-
 #include <unicode/uversion.h>
-
-#include "URL.h"
 
 U_NAMESPACE_BEGIN
 class RegexPattern;
