@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <mutex>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -16,16 +17,19 @@ class ReplyWriter {
 public:
   explicit ReplyWriter(int fd) : fd_(fd) {}
   void write(const PreviewWire::Reply& reply) {
-    std::string frame;
+    // The frame refers to the reply's page and attachments in place: nothing large is copied.
+    std::optional<PreviewWire::OutgoingFrame> frame;
+    PreviewWire::Reply failure;
     try {
-      frame = PreviewWire::encodeReply(reply);
+      frame.emplace(PreviewWire::encodeReplyFrame(reply));
     } catch (const std::exception& e) {
-      frame = PreviewWire::encodeReply(PreviewWire::errorReply(
+      failure = PreviewWire::errorReply(
           reply.id, {"Lumivale.PreviewService", 3,
-                     std::string("The preview cannot be delivered: ") + e.what()}));
+                     std::string("The preview cannot be delivered: ") + e.what()});
+      frame.emplace(PreviewWire::encodeReplyFrame(failure));
     }
     std::lock_guard lock(mutex_);
-    if (!PreviewWire::writeAll(fd_, frame)) {
+    if (!frame->writeTo(fd_)) {
       std::fputs("preview extension: the service closed the reply channel\n", stderr);
       ::_exit(3);
     }
@@ -62,16 +66,16 @@ private:
 PreviewWire::Reply wireReply(std::uint64_t id, QLPreviewReply& reply) {
   PreviewWire::Reply out;
   out.id = id;
-  out.data = reply.data(); // runs the data producer, which may set encoding and attachments
+  out.data = reply.takeData(); // runs the data producer, which may set encoding and attachments
   out.title = reply.title;
   out.contentType = reply.contentType().identifier();
   out.width = reply.contentSize().width;
   out.height = reply.contentSize().height;
   out.stringEncoding = ianaName(reply.stringEncoding);
-  for (const auto& [identifier, attachment] : reply.attachments)
+  for (auto& [identifier, attachment] : reply.attachments)
     out.attachments.push_back({identifier, attachment.contentType().identifier(),
                                attachment.contentType().preferredMIMEType().value_or(""),
-                               attachment.data()});
+                               attachment.takeData()});
   return out;
 }
 

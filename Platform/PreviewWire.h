@@ -68,9 +68,37 @@ struct Reply {
 // A reply that carries only an error.
 Reply errorReply(std::uint64_t id, NSError error);
 
+// A frame ready to be sent: its small fields copied into one buffer, its large ones (the page,
+// attachment data) referred to in place, so that sending a reply never copies the page. It
+// refers to the reply it was made from, which must outlive it and stay unchanged.
+class OutgoingFrame {
+public:
+  std::size_t size() const { return size_; }
+  // The whole frame as one byte string.
+  std::string bytes() const;
+  // Writes the whole frame (gathered writes, retrying on EINTR and short writes); false when
+  // the peer is gone.
+  bool writeTo(int fd) const;
+
+private:
+  friend OutgoingFrame encodeReplyFrame(const Reply& reply);
+  void appendOwned(std::string_view bytes);
+  void appendReferenced(std::string_view bytes);
+
+  struct Piece {
+    const char* referenced; // null: `offset` is into owned_
+    std::size_t offset;
+    std::size_t length;
+  };
+  std::string owned_;
+  std::vector<Piece> pieces_;
+  std::size_t size_ = 0;
+};
+
 std::string encodeRequest(const Request& request);
 // Throws WireError when the reply does not fit kMaxReplyPayload.
 std::string encodeReply(const Reply& reply);
+OutgoingFrame encodeReplyFrame(const Reply& reply);
 
 Request decodeRequest(const Frame& frame);
 Reply decodeReply(const Frame& frame);
@@ -82,6 +110,11 @@ Frame decodeFrame(std::string_view bytes, std::uint32_t maxPayload);
 // a malformed frame or one cut short; retries on EINTR. The payload buffer grows with the data
 // that actually arrives, so a header that lies about its length cannot make it allocate.
 std::optional<Frame> readFrame(int fd, std::uint32_t maxPayload);
+
+// Reads one reply frame from `fd` straight into the reply's fields, so that a large page is
+// not held twice (as frame payload and as field). Errors and end of stream as readFrame and
+// decodeReply; each field's buffer grows with the data that actually arrives.
+std::optional<Reply> readReply(int fd, std::uint32_t maxPayload);
 
 // Writes all bytes (retrying on EINTR and short writes); false when the peer is gone.
 bool writeAll(int fd, std::string_view bytes);

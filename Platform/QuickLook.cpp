@@ -1,5 +1,7 @@
 #include "QuickLook.h"
 
+#include <utility>
+
 const char* ianaName(StringEncoding encoding) {
   switch (encoding) {
   case StringEncoding::utf8:
@@ -17,4 +19,9 @@ const std::string& QLPreviewReply::data() {
     data_ = producer ? producer(*this) : std::string();
   }
   return *data_;
+}
+
+std::string QLPreviewReply::takeData() {
+  data();
+  return std::exchange(*data_, {});
 }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 struct CGSize {
   double width = 0;
@@ -34,6 +35,8 @@ public:
   QLPreviewReplyAttachment(std::string data, UTType contentType)
       : data_(std::move(data)), contentType_(std::move(contentType)) {}
   const std::string& data() const { return data_; }
+  // Moves the bytes out (for handing them on without a copy); data() is empty afterwards.
+  std::string takeData() { return std::exchange(data_, {}); }
   const UTType& contentType() const { return contentType_; }
 
 private:
@@ -63,6 +66,9 @@ public:
 
   // The reply's bytes: runs the producer on first use and keeps its result.
   const std::string& data();
+  // The reply's bytes, moved out of the reply (runs the producer when data() has not); for a
+  // presenter that hands them on. data() is empty afterwards.
+  std::string takeData();
 
 private:
   UTType contentType_;

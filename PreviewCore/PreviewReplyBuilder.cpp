@@ -20,14 +20,19 @@ std::string title(const URL& fileURL) {
 
 QLPreviewReply makeReply(std::string html, QLPreviewReplyAttachments attachments,
                          const URL& fileURL, CGSize contentSize) {
-  // The producer holds only immutable values and may run on any thread.
+  // The producer runs once per reply and hands its page and attachments over without copying
+  // them; only when the producer has been copied (and so shares them) does it copy.
   struct Payload {
     std::string html;
     QLPreviewReplyAttachments attachments;
   };
-  auto payload = std::make_shared<const Payload>(Payload{std::move(html), std::move(attachments)});
+  auto payload = std::make_shared<Payload>(Payload{std::move(html), std::move(attachments)});
   QLPreviewReply reply(UTType::html, contentSize, [payload](QLPreviewReply& reply) {
     reply.stringEncoding = StringEncoding::utf8;
+    if (payload.use_count() == 1) {
+      reply.attachments = std::move(payload->attachments);
+      return std::move(payload->html);
+    }
     reply.attachments = payload->attachments;
     return payload->html;
   });

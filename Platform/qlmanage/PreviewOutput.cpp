@@ -6,7 +6,7 @@
 #include <boost/json.hpp>
 #include <cerrno>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -76,35 +76,87 @@ std::string scriptSafeLiteral(std::string_view text) {
   return out;
 }
 
+bool startsWithIgnoringCase(std::string_view text, std::size_t at, std::string_view lower) {
+  if (text.size() - at < lower.size())
+    return false;
+  for (std::size_t i = 0; i < lower.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(text[at + i])) != lower[i])
+      return false;
+  return true;
+}
+
 // Where the resolver goes: just after the opening <head ...> tag; failing that, after a
-// leading doctype; failing that, at the very start.
-std::size_t insertionPoint(const std::string& page) {
-  std::string lower(page.size(), '\0');
-  std::transform(page.begin(), page.end(), lower.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  for (std::size_t at = lower.find("<head"); at != std::string::npos;
-       at = lower.find("<head", at + 1)) {
-    const char next = at + 5 < lower.size() ? lower[at + 5] : '\0';
+// leading doctype; failing that, at the very start. Tags are matched without regard to case.
+std::size_t insertionPoint(std::string_view page) {
+  for (std::size_t at = page.find('<'); at != std::string_view::npos; at = page.find('<', at + 1)) {
+    if (!startsWithIgnoringCase(page, at, "<head"))
+      continue;
+    const char next = at + 5 < page.size() ? page[at + 5] : '\0';
     if (next == '>' || next == ' ' || next == '\t' || next == '\n' || next == '\r') {
-      const std::size_t close = lower.find('>', at);
-      if (close != std::string::npos)
+      const std::size_t close = page.find('>', at);
+      if (close != std::string_view::npos)
         return close + 1;
+      break; // no tag closes after this one either
     }
   }
-  if (lower.rfind("<!doctype", 0) == 0) {
-    const std::size_t close = lower.find('>');
-    if (close != std::string::npos)
+  if (startsWithIgnoringCase(page, 0, "<!doctype")) {
+    const std::size_t close = page.find('>');
+    if (close != std::string_view::npos)
       return close + 1;
   }
   return 0;
 }
 
-void writeFile(const fs::path& path, std::string_view bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  if (!out)
+// Writes `parts` one after the other as the file's bytes.
+void writeFile(const fs::path& path, std::initializer_list<std::string_view> parts) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0)
     throw std::runtime_error("cannot write " + path.string());
+  bool ok = true;
+  for (std::string_view part : parts) {
+    while (ok && !part.empty()) {
+      const ssize_t n = ::write(fd, part.data(), part.size());
+      if (n < 0 && errno == EINTR)
+        continue;
+      ok = n > 0;
+      if (ok)
+        part.remove_prefix(static_cast<std::size_t>(n));
+    }
+  }
+  if (::close(fd) != 0)
+    ok = false;
+  if (!ok)
+    throw std::runtime_error("cannot write " + path.string());
+}
+
+void writeFile(const fs::path& path, std::string_view bytes) {
+  writeFile(path, {bytes});
+}
+
+// The resolver script (with a repeated charset declaration) that goes into the page.
+std::string resolverScript(const PreviewWire::Reply& reply) {
+  // The page's own charset declaration may now lie beyond the first 1024 bytes, where browsers
+  // look for it; repeat it ahead of the script.
+  std::string script = reply.stringEncoding == "utf-8" ? "<meta charset=\"utf-8\">" : "";
+  script += "<script>(()=>{const attachments={";
+  bool first = true;
+  for (const auto& attachment : reply.attachments) {
+    if (!first)
+      script += ',';
+    first = false;
+    script += scriptSafeLiteral(attachment.identifier);
+    script += ':';
+    // A MIME type (token characters and "/") and base64 need no escaping in a JSON string.
+    script += "\"data:";
+    script += mimeTypeOf(attachment);
+    script += ";base64,";
+    script += base64(attachment.data);
+    script += '"';
+  }
+  script += "};globalThis.lumivaleResolveAttachment=(id)=>"
+            "Object.prototype.hasOwnProperty.call(attachments,id)?attachments[id]:null;})();"
+            "</script>";
+  return script;
 }
 
 // Whole numbers are written as integers (1024, not 1.024E3).
@@ -126,26 +178,13 @@ std::string mimeTypeOf(const PreviewWire::ReplyAttachment& attachment) {
 }
 
 std::string standalonePage(const PreviewWire::Reply& reply) {
-  // The page's own charset declaration may now lie beyond the first 1024 bytes, where browsers
-  // look for it; repeat it ahead of the script.
-  std::string script = reply.stringEncoding == "utf-8" ? "<meta charset=\"utf-8\">" : "";
-  script += "<script>(()=>{const attachments={";
-  bool first = true;
-  for (const auto& attachment : reply.attachments) {
-    if (!first)
-      script += ',';
-    first = false;
-    script += scriptSafeLiteral(attachment.identifier);
-    script += ':';
-    script +=
-        scriptSafeLiteral("data:" + mimeTypeOf(attachment) + ";base64," + base64(attachment.data));
-  }
-  script += "};globalThis.lumivaleResolveAttachment=(id)=>"
-            "Object.prototype.hasOwnProperty.call(attachments,id)?attachments[id]:null;})();"
-            "</script>";
-  std::string page = reply.data;
-  page.insert(insertionPoint(page), script);
-  return page;
+  const std::string script = resolverScript(reply);
+  const std::string_view page = reply.data;
+  const std::size_t at = insertionPoint(page);
+  std::string out;
+  out.reserve(page.size() + script.size());
+  out.append(page.substr(0, at)).append(script).append(page.substr(at));
+  return out;
 }
 
 std::string propertiesJSON(const PreviewWire::Reply& reply) {
@@ -179,7 +218,11 @@ fs::path writePreviewFolder(const fs::path& outputDirectory, const std::string& 
     writeFile(staging / "PreviewProperties.json", propertiesJSON(reply));
     for (const auto& attachment : reply.attachments)
       writeFile(staging / attachment.identifier, attachment.data);
-    writeFile(staging / "Standalone.html", standalonePage(reply));
+    // The standalone page is written in three parts rather than assembled as a second copy.
+    const std::string_view page = reply.data;
+    const std::size_t at = insertionPoint(page);
+    writeFile(staging / "Standalone.html",
+              {page.substr(0, at), resolverScript(reply), page.substr(at)});
     fs::permissions(staging, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                  fs::perms::others_read | fs::perms::others_exec);
     // Replace an earlier preview of the same name: move it aside, move the new one in.

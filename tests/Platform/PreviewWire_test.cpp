@@ -87,6 +87,57 @@ TEST(PreviewWireTest, TruncatedAndGarbageFramesAreRejected) {
   EXPECT_THROW(decodeRequest(frame), WireError);
 }
 
+TEST(PreviewWireTest, StreamedRepliesMatchDecodedFramesAndRejectDamage) {
+  // A reply large enough to be sent by reference and to span many pipe writes and reads, sent
+  // from a thread while the reader grows its buffers.
+  Reply big = sampleReply();
+  big.data.assign(3 << 20, 'x');
+  big.data[12345] = '\0';
+  big.attachments[0].data.assign(70000, '\x89');
+  const OutgoingFrame outgoing = encodeReplyFrame(big);
+  EXPECT_EQ(outgoing.bytes(), encodeReply(big));
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  std::thread writer([&] {
+    EXPECT_TRUE(outgoing.writeTo(fds[1]));
+    EXPECT_TRUE(encodeReplyFrame(sampleReply()).writeTo(fds[1]));
+    ::close(fds[1]);
+  });
+  std::optional<Reply> first = readReply(fds[0], kMaxReplyPayload);
+  std::optional<Reply> second = readReply(fds[0], kMaxReplyPayload);
+  writer.join();
+  EXPECT_TRUE(first && *first == big);
+  EXPECT_TRUE(second && *second == sampleReply());
+  EXPECT_FALSE(readReply(fds[0], kMaxReplyPayload));
+  ::close(fds[0]);
+
+  // Cut short anywhere, or with a byte damaged, a streamed reply fails as a decoded one does.
+  const std::string good = encodeReply(sampleReply());
+  for (std::size_t cut = 1; cut < good.size(); ++cut) {
+    int fd = pipeWith(good.substr(0, cut));
+    EXPECT_THROW(readReply(fd, kMaxReplyPayload), WireError) << cut;
+    ::close(fd);
+  }
+  for (std::size_t at = kHeaderSize; at < good.size(); ++at) {
+    std::string corrupt = good;
+    corrupt[at] = '\xff';
+    bool decoded = true, streamed = true;
+    try {
+      decodeReply(decodeFrame(corrupt, kMaxReplyPayload));
+    } catch (const WireError&) {
+      decoded = false;
+    }
+    int fd = pipeWith(corrupt);
+    try {
+      readReply(fd, kMaxReplyPayload);
+    } catch (const WireError&) {
+      streamed = false;
+    }
+    ::close(fd);
+    EXPECT_EQ(decoded, streamed) << at;
+  }
+}
+
 namespace {
 
 class EchoProvider : public QLPreviewProvider {
