@@ -2,6 +2,7 @@
 
 #include "ContentDetection.h"
 #include "HTMLTemplate.h"
+#include "HugePages.h"
 #include "JSONSerialization.h"
 #include "OutputBounding.h"
 #include "TokenizedTemplate.h"
@@ -193,7 +194,7 @@ std::string renderParsedHTML(json::value&& parsed, std::string_view filename,
       size += value->second.size();
   }
   std::string html;
-  html.reserve(size);
+  reserveWithHugePages(html, size);
   for (const TokenizedTemplate::Segment& segment : *page) {
     if (segment.kind == TokenizedTemplate::Segment::Kind::literal)
       html.append(segment.text);

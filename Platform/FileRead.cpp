@@ -1,12 +1,13 @@
 #include "FileRead.h"
 
+#include "HugePages.h"
+#include "NSError.h"
+#include "UTF8.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include "NSError.h"
-#include "UTF8.h"
 
 namespace {
 
@@ -15,15 +16,19 @@ namespace {
   switch (err) {
   case ENOENT:
   case ENOTDIR:
-    throw NSErrorException({NSErrorDomain::kCocoa, NSCocoaErrorCode::kFileReadNoSuchFile,
-                            "The file " + name + " couldn\u2019t be opened because there is no such file."});
+    throw NSErrorException(
+        {NSErrorDomain::kCocoa, NSCocoaErrorCode::kFileReadNoSuchFile,
+         "The file " + name + " couldn\u2019t be opened because there is no such file."});
   case EACCES:
   case EPERM:
-    throw NSErrorException({NSErrorDomain::kCocoa, NSCocoaErrorCode::kFileReadNoPermission,
-                            "The file " + name + " couldn\u2019t be opened because you don\u2019t have permission to view it."});
+    throw NSErrorException(
+        {NSErrorDomain::kCocoa, NSCocoaErrorCode::kFileReadNoPermission,
+         "The file " + name +
+             " couldn\u2019t be opened because you don\u2019t have permission to view it."});
   case EISDIR:
-    throw NSErrorException({NSErrorDomain::kCocoa, NSCocoaErrorCode::kFileReadUnknown,
-                            "The file " + name + " couldn\u2019t be opened because it is a folder."});
+    throw NSErrorException(
+        {NSErrorDomain::kCocoa, NSCocoaErrorCode::kFileReadUnknown,
+         "The file " + name + " couldn\u2019t be opened because it is a folder."});
   default:
     throw NSErrorException({NSErrorDomain::kCocoa, NSCocoaErrorCode::kFileReadUnknown,
                             "The file " + name + " couldn\u2019t be opened."});
@@ -48,7 +53,7 @@ std::string readData(const URL& url) {
   }
   std::string data;
   if (S_ISREG(st.st_mode) && st.st_size > 0)
-    data.reserve(static_cast<size_t>(st.st_size));
+    reserveWithHugePages(data, static_cast<size_t>(st.st_size));
   char buffer[1 << 16];
   for (;;) {
     // Regular files are read straight into the reserved string.
@@ -89,8 +94,9 @@ std::string readData(const URL& url) {
 std::string readUTF8Text(const URL& url) {
   std::string data = readData(url);
   if (!isValidUTF8(data))
-    throw NSErrorException({NSErrorDomain::kCocoa, NSCocoaErrorCode::kFileReadInapplicableStringEncoding,
-                            "The file \u201C" + url.lastPathComponent() +
-                                "\u201D couldn\u2019t be opened using text encoding Unicode (UTF-8)."});
+    throw NSErrorException(
+        {NSErrorDomain::kCocoa, NSCocoaErrorCode::kFileReadInapplicableStringEncoding,
+         "The file \u201C" + url.lastPathComponent() +
+             "\u201D couldn\u2019t be opened using text encoding Unicode (UTF-8)."});
   return data;
 }
