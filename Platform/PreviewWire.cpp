@@ -1,5 +1,7 @@
 #include "PreviewWire.h"
 
+#include "HugePages.h"
+
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -358,7 +360,8 @@ public:
     // Grow with the data that arrives, doubling from 1 MiB up to the announced length.
     while (out.size() < length) {
       if (out.size() == out.capacity())
-        out.reserve(std::min(length, std::max<std::size_t>(2 * out.capacity(), 1u << 20)));
+        reserveWithHugePages(out,
+                             std::min(length, std::max<std::size_t>(2 * out.capacity(), 1u << 20)));
       const std::size_t old = out.size();
       out.resize(std::min(length, out.capacity()));
       take(out.data() + old, out.size() - old);
