@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
+#include <unicode/locid.h>
 #include <unicode/regex.h>
 #include <unicode/uchar.h>
 #include <unicode/unistr.h>
@@ -64,9 +65,11 @@ std::optional<std::string> percentDecoded(std::string_view text) {
   return out;
 }
 
+// Locale-independent lower case: the process's locale (a Turkish one, say) must not turn the
+// extension "GIF" into "gıf".
 std::string lowercased(const std::string& utf8) {
   std::string out;
-  icu::UnicodeString::fromUTF8(utf8).toLower().toUTF8String(out);
+  icu::UnicodeString::fromUTF8(utf8).toLower(icu::Locale::getRoot()).toUTF8String(out);
   return out;
 }
 

@@ -7,6 +7,7 @@
 #include <map>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <unicode/locid.h>
 #include <unicode/regex.h>
 #include <unicode/utext.h>
 #include <unistd.h>
@@ -148,6 +149,20 @@ TEST(InlineLocalAssetsTest, ResolvesPercentEscapesAndDotDot) {
   EXPECT_EQ(result.markdown, "![](cid:lumivale-asset-0) ![](cid:lumivale-asset-1)");
   EXPECT_EQ(result.attachments.at("lumivale-asset-0").pathExtension, "png");
   EXPECT_EQ(result.attachments.at("lumivale-asset-1").pathExtension, "jpg");
+}
+
+TEST(InlineLocalAssetsTest, ExtensionsAreLowerCasedWhateverTheProcessLocale) {
+  // Under a Turkish default locale a locale-sensitive lower case turns "I" into a dotless i.
+  const icu::Locale previous = icu::Locale::getDefault();
+  UErrorCode status = U_ZERO_ERROR;
+  icu::Locale::setDefault(icu::Locale("tr", "TR"), status);
+  ASSERT_TRUE(U_SUCCESS(status));
+  FakeFiles files({{"/docs/LOGO.GIF", 3}, {"/docs/photo.TIFF", 1}});
+  auto result = rewrite("![](LOGO.GIF) ![](photo.TIFF)", files);
+  icu::Locale::setDefault(previous, status);
+  ASSERT_EQ(result.attachments.size(), 2u);
+  EXPECT_EQ(result.attachments.at("lumivale-asset-0").pathExtension, "gif");
+  EXPECT_EQ(result.attachments.at("lumivale-asset-1").pathExtension, "tiff");
 }
 
 TEST(InlineLocalAssetsTest, SchemeTestUsesUnicodeLettersAndNumbers) {
