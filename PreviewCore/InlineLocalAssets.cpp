@@ -203,6 +203,9 @@ Reader boundedFileReader(std::int64_t perImageByteCap) {
   return [perImageByteCap](const URL& url) -> std::string {
     if (perImageByteCap < 0)
       refuse(url, NSCocoaErrorCode::kFileReadUnknown, "it is larger than allowed");
+    // A decoded "%00" would cut the path short at the system call and read another file.
+    if (url.path().find('\0') != std::string::npos)
+      refuse(url, NSCocoaErrorCode::kFileReadNoSuchFile, "there is no such file");
     // Refuse anything but a regular file before opening it (opening a device can have effects),
     // then check again on the open descriptor in case the path changed in between. O_NONBLOCK
     // keeps a FIFO swapped in meanwhile from blocking the open.

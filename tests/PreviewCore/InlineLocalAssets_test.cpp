@@ -269,3 +269,16 @@ TEST_F(BoundedFileReaderTest, RefusesFIFOsDevicesDirectoriesAndMissingFiles) {
   EXPECT_EQ(result.markdown, markdown);
   EXPECT_TRUE(result.attachments.empty());
 }
+
+TEST_F(BoundedFileReaderTest, PathsWithANulByteNameNoFile) {
+  write("a.png", 4);
+  Reader read = boundedFileReader(kPerImage);
+  EXPECT_THROW(
+      read(URL::fileURLWithPath((dir_ / "a.png").string() + std::string(1, '\0') + ".txt")),
+      std::exception);
+  // "%00" decodes to a NUL byte; the reference must not reach a.png through it.
+  const std::string markdown = "![x](a.png%00.txt) ![y](a.png)";
+  auto result = rewriteMarkdownImages(markdown, url(""), read, kPerImage, kTotal);
+  EXPECT_EQ(result.markdown, "![x](a.png%00.txt) ![y](cid:lumivale-asset-0)");
+  EXPECT_EQ(result.attachments.size(), 1u);
+}
