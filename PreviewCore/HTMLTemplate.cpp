@@ -1,5 +1,6 @@
 #include "HTMLTemplate.h"
 
+#include "ExtensionModule.h"
 #include "FileRead.h"
 #include "HTMLTemplateCache.h"
 
@@ -74,13 +75,14 @@ const std::string& cachedTemplateText(std::string_view name, const Bundle& bundl
 
 } // namespace
 
+// The error has no message of its own: as a platform error it is its type, qualified by the
+// extension's module, with case number 0 and the platform's generic description.
 Error::Error(std::string name)
-    : name_(std::move(name)),
-      description_("The page template \u201C" + name_ +
-                   "\u201D could not be found in the extension\u2019s resources.") {}
+    : name_(std::move(name)), domain_(std::string(extensionModuleName()) + ".HTMLTemplate.Error"),
+      description_("The operation couldn\u2019t be completed. (" + domain_ + " error 0.)") {}
 
 NSError Error::nsError() const {
-  return {"HTMLTemplate.Error", 0, description_};
+  return {domain_, 0, description_};
 }
 
 std::string readTemplateText(std::string_view name, const Bundle& bundle) {

@@ -33,6 +33,7 @@ public:
 private:
   explicit Error(std::string name);
   std::string name_;
+  std::string domain_;
   std::string description_;
 };
 

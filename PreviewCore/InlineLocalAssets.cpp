@@ -1,5 +1,6 @@
 #include "InlineLocalAssets.h"
 
+#include "ExtensionModule.h"
 #include "ImageReferenceScanner.h"
 #include "NSError.h"
 #include "UTF8.h"
@@ -23,13 +24,11 @@ namespace {
 
 [[noreturn]] void patternCompilationFailed(UErrorCode status) {
   // The extension that runs this code names the place in its report.
-  const char* program = program_invocation_short_name;
-  const char* module =
-      std::string_view(program) == "NotebookLens" ? "NotebookLens" : "MarkdownLens";
+  const std::string_view module = extensionModuleName();
   std::fprintf(stderr,
-               "Fatal error: the image pattern does not compile (%s): file %s/InlineLocalAssets, "
+               "Fatal error: the image pattern does not compile (%s): file %.*s/InlineLocalAssets, "
                "line 193\n",
-               u_errorName(status), module);
+               u_errorName(status), static_cast<int>(module.size()), module.data());
   std::abort();
 }
 
