@@ -187,6 +187,15 @@ inline char* writeEscape(char* w, unsigned char c) {
   return w + sizeof text;
 }
 
+// The number of set bits in a 16-bit mask, without a library call (the bit-count instruction is
+// not part of the baseline instruction set).
+inline std::size_t bitCount16(unsigned v) {
+  v = v - ((v >> 1) & 0x5555u);
+  v = (v & 0x3333u) + ((v >> 2) & 0x3333u);
+  v = (v + (v >> 4)) & 0x0F0Fu;
+  return (v + (v >> 8)) & 0x1Fu;
+}
+
 // How many bytes the escapes of [p, end) add to the text's own length.
 std::size_t escapeOverhead(const char* p, const char* end) {
   std::size_t overhead = 0;
@@ -211,8 +220,7 @@ std::size_t escapeOverhead(const char* p, const char* end) {
     if (specialMask != 0) {
       const unsigned longMask =
           static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(shortControl, control)));
-      overhead += static_cast<std::size_t>(__builtin_popcount(specialMask)) +
-                  4 * static_cast<std::size_t>(__builtin_popcount(longMask));
+      overhead += bitCount16(specialMask) + 4 * bitCount16(longMask);
     }
     p += 16;
   }
