@@ -2,7 +2,6 @@
 
 #include "ICUText.h"
 
-#include <cstring>
 #include <memory>
 #include <new>
 #include <unicode/brkiter.h>
@@ -131,25 +130,6 @@ std::size_t graphemeClusterSuffixBytes(std::string_view text, std::size_t count)
     end = start + detail::stepBackClusters(text.substr(start, end - start), count);
   }
   return text.size() - end;
-}
-
-std::size_t longestRunOf(std::string_view text, char c) {
-  std::size_t longest = 0;
-  const char* p = text.data();
-  const char* const stop = p + text.size();
-  while (p < stop) {
-    const void* found = std::memchr(p, c, static_cast<std::size_t>(stop - p));
-    if (!found)
-      break;
-    const char* run = static_cast<const char*>(found);
-    const char* after = run;
-    while (after < stop && *after == c)
-      ++after;
-    if (static_cast<std::size_t>(after - run) > longest)
-      longest = static_cast<std::size_t>(after - run);
-    p = after;
-  }
-  return longest;
 }
 
 } // namespace Graphemes

@@ -108,10 +108,6 @@ std::size_t graphemeClusterPrefixBytes(std::string_view text, std::size_t count)
 // The byte length of the last `count` clusters (the whole text when it has fewer).
 std::size_t graphemeClusterSuffixBytes(std::string_view text, std::size_t count);
 
-// The length of the longest run of the byte `c` (0 when it does not occur). Counts bytes, so a
-// character with a combining mark on it still counts: what a Markdown parser sees.
-std::size_t longestRunOf(std::string_view text, char c);
-
 template <class Visit>
 bool forEachSingleByteCluster(std::string_view text, std::string_view characters, Visit&& visit) {
   const std::size_t size = text.size();

@@ -79,13 +79,6 @@ TEST(GraphemesTest, KnownClusters) {
   EXPECT_EQ(visited, 4u);
 }
 
-TEST(GraphemesTest, LongestRun) {
-  EXPECT_EQ(Graphemes::longestRunOf("", '`'), 0u);
-  EXPECT_EQ(Graphemes::longestRunOf("no ticks", '`'), 0u);
-  EXPECT_EQ(Graphemes::longestRunOf("`a``b````\u0301c```", '`'), 4u);
-  EXPECT_EQ(Graphemes::longestRunOf("~~~~~", '~'), 5u);
-}
-
 TEST(GraphemesTest, SingleByteClustersMatchFullSegmentation) {
   const std::vector<std::string> pieces = {
       "`",          "$",      "a",          " ",      "\u0301",     "\u0600", "\u00e9",
