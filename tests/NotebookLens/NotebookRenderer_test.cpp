@@ -199,3 +199,19 @@ TEST_F(NotebookRendererTest, ConcurrentRendersShareTheCachesSafely) {
     thread.join();
   EXPECT_EQ(mismatches.load(), 0);
 }
+
+TEST_F(NotebookRendererTest, AssetTestsNeedCellsThatAreAllObjects) {
+  json::value fence = "```mermaid\ngraph TD; A-->B\n```\n$x$";
+  std::string page = render(notebookWithCells({cell("markdown", fence), 5}));
+  EXPECT_EQ(token(page, "KJ"), "");
+  EXPECT_EQ(token(page, "MM"), "");
+  // A Markdown cell whose source holds a number is passed over; the next one still counts.
+  page = render(notebookWithCells(
+      {cell("markdown", json::array{"```mermaid\n", 1}), cell("markdown", fence)}));
+  EXPECT_EQ(token(page, "KJ"), "katex-js");
+  EXPECT_EQ(token(page, "MM"), "mermaid-js");
+  EXPECT_EQ(
+      token(render(notebookWithCells({cell("markdown", json::array{"```mermaid\nA\n```\n", 1})})),
+            "MM"),
+      "");
+}

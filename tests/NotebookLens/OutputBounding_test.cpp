@@ -330,3 +330,71 @@ TEST(BoundNotebookOutputs, UnexpectedShapesPassThrough) {
     EXPECT_EQ(copy, original) << JSONSerialization::write(original).substr(0, 200);
   }
 }
+
+TEST(TruncateOutputText, SmallLimitsStillCutAtTheMinimumBudget) {
+  // maxBytes far below the minimum budget: the cut keeps 666 characters and 333 characters.
+  const OutputLimits tiny{"tiny output", 10, 1000, 200, 80};
+  std::string text = repeat("a", 700) + repeat("b", 400); // 1100 bytes, one line
+  EXPECT_EQ(truncateOutputText(text, tiny), repeat("a", 666) + "\n" +
+                                                byteNotice("1.1 KB", "tiny output", 1) + "\n" +
+                                                repeat("b", 333));
+}
+
+TEST(TruncateOutputText, EmptyTailAddsNoLineFeedAfterTheNotice) {
+  // Four pieces, the last empty: two kept from the head, one omitted, and the tail is the
+  // empty last piece, so the notice ends the text.
+  const OutputLimits fewLines{"few lines", 1000000, 3, 2, 1};
+  EXPECT_EQ(truncateOutputText("a\nb\nc\n", fewLines),
+            "a\nb\n" + lineNotice("6 bytes", "few lines", 1));
+}
+
+TEST(BoundNotebookOutputs, OddCellsAndOutputsArePassedOverOneByOne) {
+  std::string big = repeat("s\n", 1500);
+  json::object stream{{"output_type", "stream"}, {"name", "stdout"}, {"text", big}};
+  json::value notebook = json::object{
+      {"cells",
+       json::array{
+           json::object{}, json::object{{"cell_type", 3}, {"outputs", json::array{stream}}},
+           json::object{{"cell_type", "code"}, {"outputs", json::array{stream}}},
+           json::object{{"cell_type", "code"}, {"outputs", json::array{json::object{}, stream}}}}}};
+  boundNotebookOutputs(notebook);
+  const json::array& cells = notebook.at("cells").as_array();
+  EXPECT_EQ(cells.at(0), json::object{});
+  EXPECT_EQ(cells.at(1).at("outputs").at(0).at("text"), json::value(big));
+  EXPECT_NE(std::string_view(cells.at(2).at("outputs").at(0).at("text").as_string())
+                .find("; 1221 lines omitted."),
+            std::string::npos);
+  EXPECT_EQ(cells.at(3).at("outputs").at(0), json::object{});
+  EXPECT_TRUE(cells.at(3).at("outputs").at(1).at("text").is_string());
+  EXPECT_NE(cells.at(3).at("outputs").at(1).at("text"), json::value(big));
+}
+
+TEST(BoundOutput, DataIsBoundedWhateverTheOutputType) {
+  // A stream output that also carries results: both parts are bounded.
+  json::object stream{{"output_type", "stream"},
+                      {"text", "ok\n"},
+                      {"data", json::object{{"text/html", repeat("h", 1048577)}}}};
+  boundOutput(stream);
+  EXPECT_EQ(stream.at("text"), "ok\n");
+  EXPECT_TRUE(std::string_view(stream.at("data").at("text/html").as_string())
+                  .starts_with("<pre>[Lumivale Quick Look omitted a large HTML output: 1.0 MB."));
+
+  // No usable "output_type": results are still bounded; the plain text beside a large HTML
+  // result is cut by its own limits once and then fits.
+  std::string plain = repeat("p\n", 1500);
+  for (json::value type : {json::value(7), json::value(nullptr)}) {
+    json::object output{
+        {"output_type", type},
+        {"data", json::object{{"text/html", repeat("h", 3 * 1048576)}, {"text/plain", plain}}}};
+    boundOutput(output);
+    const json::object& data = output.at("data").as_object();
+    EXPECT_FALSE(data.contains("text/html"));
+    EXPECT_EQ(data.at("text/plain").as_string(),
+              "[Lumivale Quick Look used text/plain because text/html output was 3.0 MB.]\n\n" +
+                  truncateOutputText(plain, textOutputLimits));
+  }
+  json::object untyped{{"data", json::object{{"text/plain", plain}}}};
+  boundOutput(untyped);
+  EXPECT_EQ(untyped.at("data").at("text/plain").as_string(),
+            truncateOutputText(plain, textOutputLimits));
+}

@@ -161,3 +161,45 @@ TEST(NotebookImageInlining, InPlaceFormLeavesNonNotebooksUntouched) {
   EXPECT_FALSE(rewriteNotebookImagesInPlace(copy, kBase, files.reader()));
   EXPECT_EQ(copy, array);
 }
+
+TEST(NotebookImageInlining, CellsWithoutAMatchKeepTheirSourceAsItWas) {
+  FakeFiles files;
+  files.add("a.png", 4);
+  json::object withAttachments = cell("markdown", "![x](attachment:img.png) ![y](a.png)");
+  withAttachments["attachments"] = json::object{{"img.png", json::object{{"image/png", "AAA="}}}};
+  withAttachments["id"] = "c1";
+  auto result = rewriteNotebookImages(
+      notebookBytes({cell("markdown", json::array{"![not an image", "\n"}), withAttachments}),
+      kBase, files.reader());
+  ASSERT_TRUE(result);
+  json::value notebook = JSONSerialization::parse(result->data);
+  EXPECT_EQ(sourceOf(*result, 0), (json::array{"![not an image", "\n"}));
+  const json::object& rewritten = notebook.at("cells").at(1).as_object();
+  EXPECT_EQ(rewritten.at("source"), "![x](attachment:img.png) ![y](cid:lumivale-asset-0)");
+  EXPECT_EQ(rewritten.at("attachments"), withAttachments.at("attachments"));
+  EXPECT_EQ(rewritten.at("id"), "c1");
+  EXPECT_EQ(notebook.at("nbformat"), 4);
+}
+
+TEST(NotebookImageInlining, FailedImagesUseNoIdentifierAndAreTriedAgain) {
+  FakeFiles files;
+  files.add("a.png", 5);
+  auto result = rewriteNotebookImages(
+      notebookBytes({cell("markdown", "![](missing.png) ![](missing.png) ![](a.png)"),
+                     cell("markdown", "![](missing.png)")}),
+      kBase, files.reader());
+  ASSERT_TRUE(result);
+  EXPECT_EQ(sourceOf(*result, 0), "![](missing.png) ![](missing.png) ![](cid:lumivale-asset-0)");
+  EXPECT_EQ(sourceOf(*result, 1), "![](missing.png)");
+  EXPECT_EQ(result->attachments.size(), 1u);
+  EXPECT_EQ(files.reads, (std::vector<std::string>{"/nb/missing.png", "/nb/missing.png",
+                                                   "/nb/a.png", "/nb/missing.png"}));
+}
+
+TEST(NotebookImageInlining, EmptyCellsArrayIsANotebook) {
+  FakeFiles files;
+  auto result = rewriteNotebookImages("{\"cells\": [], \"metadata\": {}}", kBase, files.reader());
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->data, "{\"cells\":[],\"metadata\":{}}");
+  EXPECT_TRUE(result->attachments.empty());
+}
