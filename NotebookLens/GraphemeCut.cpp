@@ -1,5 +1,6 @@
 #include "GraphemeCut.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -52,31 +53,35 @@ namespace GraphemeCut {
 std::size_t boundaryAtOrBefore(std::string_view utf8, std::size_t offset) {
   if (offset >= utf8.size())
     return utf8.size();
-  auto result = withIterator(utf8, [&](icu::BreakIterator& iterator) {
-    int32_t position = static_cast<int32_t>(offset);
-    return static_cast<std::size_t>(iterator.isBoundary(position) ? position
-                                                                  : iterator.preceding(position));
-  });
-  if (result)
-    return *result;
+  // ICU moves an offset inside a code point to that code point's start before looking for a
+  // boundary before it, which would skip the code point's own start; begin from there instead.
   while (offset > 0 && isContinuationByte(utf8[offset]))
     --offset;
-  return offset;
+  if (offset == 0)
+    return 0;
+  auto result = withIterator(utf8, [&](icu::BreakIterator& iterator) {
+    const int32_t position = static_cast<int32_t>(offset);
+    if (iterator.isBoundary(position))
+      return offset;
+    const int32_t before = iterator.preceding(position);
+    return before == icu::BreakIterator::DONE ? std::size_t{0} : static_cast<std::size_t>(before);
+  });
+  return result ? *result : offset;
 }
 
 std::size_t boundaryAtOrAfter(std::string_view utf8, std::size_t offset) {
-  if (offset >= utf8.size())
-    return utf8.size();
-  auto result = withIterator(utf8, [&](icu::BreakIterator& iterator) {
-    int32_t position = static_cast<int32_t>(offset);
-    return static_cast<std::size_t>(iterator.isBoundary(position) ? position
-                                                                  : iterator.following(position));
-  });
-  if (result)
-    return *result;
   while (offset < utf8.size() && isContinuationByte(utf8[offset]))
     ++offset;
-  return offset;
+  if (offset == 0 || offset >= utf8.size())
+    return std::min(offset, utf8.size());
+  auto result = withIterator(utf8, [&](icu::BreakIterator& iterator) {
+    const int32_t position = static_cast<int32_t>(offset);
+    if (iterator.isBoundary(position))
+      return offset;
+    const int32_t after = iterator.following(position);
+    return after == icu::BreakIterator::DONE ? utf8.size() : static_cast<std::size_t>(after);
+  });
+  return result ? *result : offset;
 }
 
 } // namespace GraphemeCut

@@ -157,6 +157,10 @@ TEST(TruncateOutputText, ShortTextOfWideCharactersIsCutWithoutOverlap) {
   EXPECT_EQ(text.compare(text.size() - tail.size(), tail.size(), tail), 0);
   EXPECT_LE(head.size() + tail.size(), text.size());
   EXPECT_LE(cut.size(), 153600u + notice.size() + 2);
+  // The shares are then taken in bytes: as many whole characters as fit in 102400 bytes, and
+  // the last characters that fit in 51200.
+  EXPECT_EQ(head.size(), 102399u);
+  EXPECT_EQ(tail.size(), 51198u);
 }
 
 TEST(TruncateOutputText, LineCutStillTooLargeFallsBackToByteCutOfTheInput) {
