@@ -402,3 +402,15 @@ TEST(BoundOutput, DataIsBoundedWhateverTheOutputType) {
   EXPECT_EQ(untyped.at("data").at("text/plain").as_string(),
             truncateOutputText(plain, textOutputLimits));
 }
+
+TEST(TruncateOutputText, DenseLineEndsAreAllCounted) {
+  // Every byte a line end, so whole machine words match at once.
+  EXPECT_EQ(truncateOutputText(repeat("\n", 999), streamOutputLimits), repeat("\n", 999));
+  std::string cut = truncateOutputText(repeat("\n", 1000), streamOutputLimits);
+  EXPECT_EQ(cut, repeat("\n", 199) + "\n" + lineNotice("1000 bytes", "stream output", 721) + "\n" +
+                     repeat("\n", 79));
+  EXPECT_NE(
+      truncateOutputText(repeat("\r\n", 1000), streamOutputLimits).find("; 721 lines omitted."),
+      std::string::npos);
+  EXPECT_EQ(truncateOutputText(repeat("\r\n", 999), streamOutputLimits), repeat("\r\n", 999));
+}
