@@ -75,11 +75,13 @@ const std::string& cachedTemplateText(std::string_view name, const Bundle& bundl
 
 } // namespace
 
-// The error has no message of its own: as a platform error it is its type, qualified by the
-// extension's module, with case number 0 and the platform's generic description.
+// As a platform error it is its type, qualified by the extension's module, with case number 0.
+// The description names the missing template so that a failed preview says what is wrong.
 Error::Error(std::string name)
     : name_(std::move(name)), domain_(std::string(extensionModuleName()) + ".HTMLTemplate.Error"),
-      description_("The operation couldn\u2019t be completed. (" + domain_ + " error 0.)") {}
+      description_("The operation couldn\u2019t be completed: the page template \u201C" + name_ +
+                   "\u201D is missing from the extension\u2019s resources. (" + domain_ +
+                   " error 0.)") {}
 
 NSError Error::nsError() const {
   return {domain_, 0, description_};

@@ -51,12 +51,14 @@ TEST(HTMLTemplateTest, MissingTemplateFailsEveryTimeUntilItAppears) {
     EXPECT_EQ(error.kind(), HTMLTemplate::Error::Kind::templateNotFound);
     EXPECT_EQ(error.name(), "markdown-template");
     NSError ns = error.nsError();
-    // No message of its own: the platform's generic text for the module-qualified type.
+    // The platform error of the module-qualified type, naming the missing template.
     EXPECT_EQ(ns.domain, "MarkdownLens.HTMLTemplate.Error");
     EXPECT_EQ(ns.code, 0);
     EXPECT_EQ(
         ns.localizedDescription,
-        "The operation couldn\u2019t be completed. (MarkdownLens.HTMLTemplate.Error error 0.)");
+        "The operation couldn\u2019t be completed: the page template \u201Cmarkdown-template\u201D "
+        "is missing from the extension\u2019s resources. (MarkdownLens.HTMLTemplate.Error error "
+        "0.)");
     EXPECT_EQ(makeNSError(std::current_exception()), ns);
   }
   EXPECT_THROW(HTMLTemplate::templateText("markdown-template", *bundle), HTMLTemplate::Error);
