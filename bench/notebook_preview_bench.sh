@@ -48,28 +48,33 @@ measure() {
   wall=$best_wall cpu=$best_cpu rss=$peak
 }
 
-printf '%-20s %7s | %8s %8s %8s %6s | %8s %8s | %9s %8s | %8s\n' notebook MB \
-  "preview" "cpu" "peak MB" "xsize" "qlmanage" "peak MB" "nbconvert" "peak MB" "speedup"
+printf '%-14s %6s | %8s %7s %8s %6s | %8s %8s %6s | %9s %8s | %8s %8s\n' notebook MB \
+  "preview" "cpu" "peak MB" "xsize" "qlmanage" "peak MB" "xsize" "nbconvert" "peak MB" \
+  "speedup" "(qlm)"
 status=0
 for name in images-1mb images-20mb images-100mb text-100mb; do
   file=$data/$name.ipynb
   bytes=$(stat -c %s "$file")
   mb=$(calc "$bytes / 1048576" 1)
 
-  measure "$runs" "$render" --preview "$file" "$work/page.html"
+  # The pipeline and nbconvert both write their page to /dev/null: the file system's cost of a
+  # 100 MB write (large and erratic on a virtual machine) is measured by qlmanage -o alone.
+  measure "$runs" "$render" --preview "$file" /dev/null
   p_wall=$wall p_cpu=$cpu p_rss=$rss
   measure "$runs" "$qlmanage" -o "$work/out" "$file"
   q_wall=$wall q_rss=$rss
-  n_wall="-" n_rss="-" speedup="-"
+  n_wall="-" n_rss="-" speedup="-" q_speedup="-"
   if [[ -n $nbconvert ]]; then
-    measure 1 "$nbconvert" --to html --output-dir "$work/nbconvert" "$file"
+    measure 1 "$nbconvert" --to html --stdout "$file"
     n_wall=$wall n_rss=$((rss / 1024))
     speedup=$(calc "$n_wall / ($p_wall > 0.01 ? $p_wall : 0.01)" 0)
+    q_speedup=$(calc "$n_wall / ($q_wall > 0.01 ? $q_wall : 0.01)" 0)
   fi
   ratio=$(calc "$p_rss * 1024 / $bytes")
-  printf '%-20s %7s | %7ss %7ss %8d %5sx | %7ss %8d | %8ss %8s | %7sx\n' "$name" "$mb" \
-    "$p_wall" "$p_cpu" $((p_rss / 1024)) "$ratio" "$q_wall" $((q_rss / 1024)) "$n_wall" "$n_rss" \
-    "$speedup"
+  q_ratio=$(calc "$q_rss * 1024 / $bytes")
+  printf '%-14s %6s | %7ss %6ss %8d %5sx | %7ss %8d %5sx | %8ss %8s | %7sx %7sx\n' "$name" \
+    "$mb" "$p_wall" "$p_cpu" $((p_rss / 1024)) "$ratio" "$q_wall" $((q_rss / 1024)) "$q_ratio" \
+    "$n_wall" "$n_rss" "$speedup" "$q_speedup"
 
   if [[ $name == *100mb ]]; then
     holds "$p_wall < 1.0" || { echo "  target missed: $name took ${p_wall}s (< 1 s)"; status=1; }
@@ -77,9 +82,17 @@ for name in images-1mb images-20mb images-100mb text-100mb; do
     if [[ $speedup != "-" ]]; then
       holds "$speedup >= 20" || { echo "  target missed: $name only ${speedup}x faster than nbconvert"; status=1; }
     fi
+    # qlmanage also writes two copies of the page to disk: reported, not held to the targets.
+    holds "$q_wall < 1.0" || echo "  note: qlmanage -o $name took ${q_wall}s"
+    if [[ $q_speedup != "-" ]]; then
+      holds "$q_speedup >= 20" || echo "  note: qlmanage -o $name ${q_speedup}x faster than nbconvert"
+    fi
   fi
 done
-echo "preview: in-process pipeline (render-notebook --preview), fastest of $runs; cpu = user + system"
-echo "qlmanage: the preview service end to end (extension process, pipe, preview folder written)"
+echo "preview: in-process pipeline (render-notebook --preview, page to /dev/null), fastest of $runs;"
+echo "  cpu = user + system; nbconvert: jupyter nbconvert --to html --stdout, page to /dev/null"
+echo "qlmanage: the preview service end to end (extension process, pipe, preview folder with"
+echo "  Preview.html and Standalone.html written); peak MB = largest of qlmanage and the extension"
+echo "speedup: nbconvert time / preview time, (qlm) / qlmanage time; xsize = peak memory / file size"
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
 exit $status
