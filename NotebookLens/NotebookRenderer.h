@@ -8,7 +8,9 @@
 #include "NSError.h"
 
 #include <boost/json/value.hpp>
+#include <cstddef>
 #include <exception>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -24,6 +26,8 @@ public:
   const char* what() const noexcept override;
   NSError nsError() const override;
   friend bool operator==(const Error&, const Error&) { return true; }
+  // All values are equal, so they hash alike.
+  std::size_t hash() const noexcept { return 0; }
 
 private:
   Error() = default;
@@ -43,3 +47,9 @@ std::string renderParsedHTML(boost::json::value&& notebook, std::string_view fil
 std::string escapeFilename(std::string_view filename);
 
 } // namespace NotebookRenderer
+
+template <> struct std::hash<NotebookRenderer::Error> {
+  std::size_t operator()(const NotebookRenderer::Error& error) const noexcept {
+    return error.hash();
+  }
+};

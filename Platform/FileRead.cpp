@@ -38,6 +38,9 @@ namespace {
 } // namespace
 
 std::string readData(const URL& url) {
+  // A NUL byte would cut the path short at the system call and name another file.
+  if (url.path().find('\0') != std::string::npos)
+    throwReadError(url, ENOENT);
   int fd = ::open(url.path().c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0)
     throwReadError(url, errno);
