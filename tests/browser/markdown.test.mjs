@@ -4,21 +4,22 @@
 
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
-import { existsSync, mkdtempSync, readFileSync, writeFileSync } from 'node:fs';
-import os from 'node:os';
+import { readFileSync, writeFileSync } from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { buildDir, extensionResourcesDir, launchChromium, openPage, screenshot } from './lib/browser.mjs';
+import { launchChromium, openPage, screenshot } from './lib/browser.mjs';
+import { renderedPages } from './lib/rendered-pages.mjs';
 
-const fixtures = path.join(path.dirname(fileURLToPath(import.meta.url)), 'fixtures');
-const renderTool = process.env.LUMIVALE_RENDER_MARKDOWN || path.join(buildDir(), 'tools', 'render-markdown');
-const resources = extensionResourcesDir('MarkdownLens');
-const scratch = mkdtempSync(path.join(os.tmpdir(), 'lumivale-markdown-'));
-const resourcesSkip = existsSync(path.join(resources, 'markdown-template.html'))
-  ? false
-  : `page resources not built: ${resources}`;
-const skipReason = resourcesSkip || (existsSync(renderTool) ? false : `renderer tool not built: ${renderTool}`);
+const here = path.dirname(fileURLToPath(import.meta.url));
+const fixtures = path.join(here, 'fixtures');
+const { resources, scratch, resourcesSkip, skipReason, renderFixture } = renderedPages({
+  extension: 'MarkdownLens',
+  template: 'markdown-template.html',
+  tool: 'render-markdown',
+  toolEnv: 'LUMIVALE_RENDER_MARKDOWN',
+  fixtures,
+  fileExtension: '.md',
+});
 
 let browser;
 before(async () => {
@@ -27,12 +28,6 @@ before(async () => {
 after(async () => {
   await browser?.close();
 });
-
-function renderFixture(name) {
-  const output = path.join(scratch, `${name}.html`);
-  execFileSync(renderTool, [path.join(fixtures, `${name}.md`), output], { stdio: 'pipe' });
-  return output;
-}
 
 // A page from the template with only some assets present (the others' tokens empty), as the
 // renderer produces it when assets are missing.

@@ -6,20 +6,22 @@
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
-import { existsSync, mkdtempSync, readFileSync, writeFileSync } from 'node:fs';
-import os from 'node:os';
+import { readFileSync, writeFileSync } from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { buildDir, extensionResourcesDir, launchChromium, openPage, screenshot } from './lib/browser.mjs';
+import { buildDir, launchChromium, openPage, screenshot } from './lib/browser.mjs';
+import { renderedPages } from './lib/rendered-pages.mjs';
 
-const fixtures = path.join(path.dirname(fileURLToPath(import.meta.url)), 'fixtures', 'notebooks');
-const renderTool = process.env.LUMIVALE_RENDER_NOTEBOOK || path.join(buildDir(), 'tools', 'render-notebook');
-const resources = extensionResourcesDir('NotebookLens');
-const scratch = mkdtempSync(path.join(os.tmpdir(), 'lumivale-notebook-'));
-const resourcesSkip = existsSync(path.join(resources, 'notebook-template.html'))
-  ? false
-  : `page resources not built: ${resources}`;
-const skipReason = resourcesSkip || (existsSync(renderTool) ? false : `renderer tool not built: ${renderTool}`);
+const here = path.dirname(fileURLToPath(import.meta.url));
+const fixtures = path.join(here, 'fixtures', 'notebooks');
+const { resources, scratch, resourcesSkip, skipReason, renderTool, renderFixture } = renderedPages({
+  extension: 'NotebookLens',
+  template: 'notebook-template.html',
+  tool: 'render-notebook',
+  toolEnv: 'LUMIVALE_RENDER_NOTEBOOK',
+  fixtures,
+  fileExtension: '.ipynb',
+});
 
 let browser;
 before(async () => {
@@ -28,12 +30,6 @@ before(async () => {
 after(async () => {
   await browser?.close();
 });
-
-function renderFixture(name) {
-  const output = path.join(scratch, `${name}.html`);
-  execFileSync(renderTool, [path.join(fixtures, `${name}.ipynb`), output], { stdio: 'pipe' });
-  return output;
-}
 
 // A page from the template with the given notebook JSON text and only some assets present.
 function pageFromTemplate(name, notebookJSON, assets) {
