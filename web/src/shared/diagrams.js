@@ -49,6 +49,8 @@ function initialiseMermaid(mermaid) {
     securityLevel: 'strict',
     theme,
     suppressErrorRendering: true,
+    // Labels are measured in the live page: media in a label would be requested there.
+    dompurifyConfig: { FORBID_TAGS: ['img', 'picture', 'source', 'audio', 'video', 'image'] },
     fontFamily: '-apple-system, BlinkMacSystemFont, "Segoe UI", "Noto Sans", Helvetica, Arial, sans-serif',
   });
   initialisedTheme = theme;
