@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 if [ "$(id -u)" = 0 ]; then SUDO=; else SUDO=sudo; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q
-$SUDO apt-get install -y -q --no-install-recommends \
+$SUDO apt-get install -y -q \
   build-essential cmake ninja-build pkg-config clang-format \
   libicu-dev libboost-json1.81-dev libplist-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
