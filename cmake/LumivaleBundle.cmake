@@ -27,3 +27,18 @@ function(lumivale_add_extension target)
   configure_file("${ARG_INFO_PLIST}" "${appex}/Contents/Info.plist" @ONLY)
   file(MAKE_DIRECTORY "${appex}/Contents/Resources")
 endfunction()
+
+# lumivale_extension_module(<Name>): the layout both extensions share. <Name>Core is a static
+# library of every .cpp in the folder but main.cpp (tests, tools and benchmarks link it), and
+# <Name> is the extension executable built from main.cpp into <Name>.appex/Contents/MacOS.
+function(lumivale_extension_module name)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  add_library(${name}Core STATIC ${sources})
+  target_include_directories(${name}Core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(${name}Core PUBLIC PreviewCore)
+
+  add_executable(${name} main.cpp)
+  target_link_libraries(${name} PRIVATE ${name}Core)
+  lumivale_add_extension(${name} INFO_PLIST ${CMAKE_CURRENT_SOURCE_DIR}/Info.plist.in)
+endfunction()
