@@ -1,12 +1,12 @@
-#include "MarkdownPreviewProvider.h"
+#include "MarkdownLens/MarkdownPreviewProvider.h"
 
-#include "Bundle.h"
-#include "FileRead.h"
-#include "Graphemes.h"
-#include "ICUText.h"
-#include "InlineLocalAssets.h"
-#include "MarkdownRenderer.h"
-#include "PreviewReplyBuilder.h"
+#include "Foundation/Bundle.h"
+#include "Foundation/FileRead.h"
+#include "MarkdownLens/MarkdownRenderer.h"
+#include "PreviewCore/Graphemes.h"
+#include "PreviewCore/ICUText.h"
+#include "PreviewCore/InlineLocalAssets.h"
+#include "PreviewCore/PreviewReplyBuilder.h"
 
 #include <algorithm>
 #include <unicode/regex.h>

@@ -3,7 +3,7 @@
 // Stateless; serves any number of requests concurrently.
 #pragma once
 
-#include "PreviewProviderFrame.h"
+#include "PreviewCore/PreviewProviderFrame.h"
 
 #include <string>
 #include <string_view>

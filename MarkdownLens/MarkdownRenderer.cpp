@@ -1,11 +1,11 @@
-#include "MarkdownRenderer.h"
+#include "MarkdownLens/MarkdownRenderer.h"
 
-#include "ContentDetection.h"
-#include "HTMLTemplate.h"
-#include "HTMLTemplateCache.h"
-#include "JSONSerialization.h"
-#include "TokenizedTemplate.h"
-#include "UTF8.h"
+#include "Foundation/JSONSerialization.h"
+#include "Foundation/UTF8.h"
+#include "PreviewCore/ContentDetection.h"
+#include "PreviewCore/HTMLTemplate.h"
+#include "PreviewCore/HTMLTemplateCache.h"
+#include "PreviewCore/TokenizedTemplate.h"
 
 namespace MarkdownRenderer {
 

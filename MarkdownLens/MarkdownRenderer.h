@@ -3,7 +3,7 @@
 // text itself as a JSON string literal. Stateless and thread-safe; the caches are HTMLTemplate's.
 #pragma once
 
-#include "Bundle.h"
+#include "Foundation/Bundle.h"
 
 #include <string>
 #include <string_view>

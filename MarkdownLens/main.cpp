@@ -1,6 +1,6 @@
 // The MarkdownLens extension process: serves preview requests with MarkdownPreviewProvider.
-#include "ExtensionMain.h"
-#include "MarkdownPreviewProvider.h"
+#include "MarkdownLens/MarkdownPreviewProvider.h"
+#include "QuickLook/ExtensionMain.h"
 
 #include <memory>
 

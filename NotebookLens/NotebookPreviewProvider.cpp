@@ -1,11 +1,11 @@
-#include "NotebookPreviewProvider.h"
+#include "NotebookLens/NotebookPreviewProvider.h"
 
-#include "Bundle.h"
-#include "FileRead.h"
-#include "JSONSerialization.h"
-#include "NotebookImageInlining.h"
-#include "NotebookRenderer.h"
-#include "PreviewReplyBuilder.h"
+#include "Foundation/Bundle.h"
+#include "Foundation/FileRead.h"
+#include "Foundation/JSONSerialization.h"
+#include "NotebookLens/NotebookRenderer.h"
+#include "PreviewCore/NotebookImageInlining.h"
+#include "PreviewCore/PreviewReplyBuilder.h"
 
 #include <boost/json/value.hpp>
 #include <optional>

@@ -3,9 +3,9 @@
 // serves any number of requests concurrently.
 #pragma once
 
-#include "Bundle.h"
-#include "PreviewProviderFrame.h"
-#include "URL.h"
+#include "Foundation/Bundle.h"
+#include "Foundation/URL.h"
+#include "PreviewCore/PreviewProviderFrame.h"
 
 #include <cstdint>
 #include <string>

@@ -1,12 +1,12 @@
-#include "NotebookRenderer.h"
+#include "NotebookLens/NotebookRenderer.h"
 
-#include "ContentDetection.h"
-#include "HTMLTemplate.h"
-#include "HugePages.h"
-#include "JSONSerialization.h"
-#include "OutputBounding.h"
-#include "TokenizedTemplate.h"
-#include "UTF8.h"
+#include "Foundation/HugePages.h"
+#include "Foundation/JSONSerialization.h"
+#include "Foundation/UTF8.h"
+#include "NotebookLens/OutputBounding.h"
+#include "PreviewCore/ContentDetection.h"
+#include "PreviewCore/HTMLTemplate.h"
+#include "PreviewCore/TokenizedTemplate.h"
 
 #include <boost/json.hpp>
 #include <optional>

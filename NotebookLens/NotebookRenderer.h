@@ -4,8 +4,8 @@
 // template and asset caches they share are HTMLTemplate's).
 #pragma once
 
-#include "Bundle.h"
-#include "NSError.h"
+#include "Foundation/Bundle.h"
+#include "Foundation/NSError.h"
 
 #include <boost/json/value.hpp>
 #include <cstddef>

@@ -1,8 +1,8 @@
-#include "OutputBounding.h"
+#include "NotebookLens/OutputBounding.h"
 
-#include "GraphemeCut.h"
-#include "Graphemes.h"
-#include "JSONSerialization.h"
+#include "Foundation/JSONSerialization.h"
+#include "NotebookLens/GraphemeCut.h"
+#include "PreviewCore/Graphemes.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,6 +1,6 @@
 // The NotebookLens extension process: serves preview requests with NotebookPreviewProvider.
-#include "ExtensionMain.h"
-#include "NotebookPreviewProvider.h"
+#include "NotebookLens/NotebookPreviewProvider.h"
+#include "QuickLook/ExtensionMain.h"
 
 #include <memory>
 

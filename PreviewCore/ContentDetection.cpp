@@ -1,7 +1,7 @@
-#include "ContentDetection.h"
+#include "PreviewCore/ContentDetection.h"
 
-#include "Graphemes.h"
-#include "ICUText.h"
+#include "PreviewCore/Graphemes.h"
+#include "PreviewCore/ICUText.h"
 
 #include <algorithm>
 #include <cstring>

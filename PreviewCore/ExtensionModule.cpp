@@ -1,4 +1,4 @@
-#include "ExtensionModule.h"
+#include "PreviewCore/ExtensionModule.h"
 
 #include <cerrno>
 

@@ -1,6 +1,6 @@
-#include "Graphemes.h"
+#include "PreviewCore/Graphemes.h"
 
-#include "ICUText.h"
+#include "PreviewCore/ICUText.h"
 
 #include <memory>
 #include <new>

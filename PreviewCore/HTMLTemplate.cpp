@@ -1,8 +1,8 @@
-#include "HTMLTemplate.h"
+#include "PreviewCore/HTMLTemplate.h"
 
-#include "ExtensionModule.h"
-#include "FileRead.h"
-#include "HTMLTemplateCache.h"
+#include "Foundation/FileRead.h"
+#include "PreviewCore/ExtensionModule.h"
+#include "PreviewCore/HTMLTemplateCache.h"
 
 #include <map>
 #include <mutex>

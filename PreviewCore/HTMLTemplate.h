@@ -4,9 +4,9 @@
 // held while the text cache's is taken, never the reverse.
 #pragma once
 
-#include "Bundle.h"
-#include "NSError.h"
-#include "TokenizedTemplate.h"
+#include "Foundation/Bundle.h"
+#include "Foundation/NSError.h"
+#include "PreviewCore/TokenizedTemplate.h"
 
 #include <exception>
 #include <memory>

@@ -3,7 +3,7 @@
 // the process, since entries are never removed or replaced) and a per-file read counter.
 #pragma once
 
-#include "Bundle.h"
+#include "Foundation/Bundle.h"
 
 #include <cstddef>
 #include <optional>

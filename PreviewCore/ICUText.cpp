@@ -1,4 +1,4 @@
-#include "ICUText.h"
+#include "PreviewCore/ICUText.h"
 
 #include <new>
 

@@ -1,6 +1,6 @@
-#include "ImageReferenceScanner.h"
+#include "PreviewCore/ImageReferenceScanner.h"
 
-#include "InlineLocalAssets.h"
+#include "PreviewCore/InlineLocalAssets.h"
 
 #include <cstring>
 #include <memory>

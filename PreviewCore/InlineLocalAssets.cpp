@@ -1,9 +1,9 @@
-#include "InlineLocalAssets.h"
+#include "PreviewCore/InlineLocalAssets.h"
 
-#include "ExtensionModule.h"
-#include "ImageReferenceScanner.h"
-#include "NSError.h"
-#include "UTF8.h"
+#include "Foundation/NSError.h"
+#include "Foundation/UTF8.h"
+#include "PreviewCore/ExtensionModule.h"
+#include "PreviewCore/ImageReferenceScanner.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // per-image and cumulative byte caps. No shared mutable state; safe on any number of threads.
 #pragma once
 
-#include "URL.h"
+#include "Foundation/URL.h"
 
 #include <boost/json/array.hpp>
 #include <cstdint>

@@ -1,7 +1,7 @@
-#include "NotebookImageInlining.h"
+#include "PreviewCore/NotebookImageInlining.h"
 
-#include "ImageReferenceScanner.h"
-#include "JSONSerialization.h"
+#include "Foundation/JSONSerialization.h"
+#include "PreviewCore/ImageReferenceScanner.h"
 
 #include <algorithm>
 #include <boost/json.hpp>

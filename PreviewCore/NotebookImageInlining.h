@@ -3,7 +3,7 @@
 // is the same operation on bytes. Thread-safe; keeps no state.
 #pragma once
 
-#include "InlineLocalAssets.h"
+#include "PreviewCore/InlineLocalAssets.h"
 
 #include <boost/json/value.hpp>
 #include <cstdint>

@@ -15,9 +15,9 @@
 //   QLExtensionMain(std::make_shared<NotebookPreviewProvider>());
 #pragma once
 
-#include "NSError.h"
-#include "QuickLook.h"
-#include "SharedExecutor.h"
+#include "Dispatch/SharedExecutor.h"
+#include "Foundation/NSError.h"
+#include "QuickLook/QuickLook.h"
 
 #include <exception>
 #include <memory>

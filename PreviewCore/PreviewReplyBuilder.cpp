@@ -1,4 +1,4 @@
-#include "PreviewReplyBuilder.h"
+#include "PreviewCore/PreviewReplyBuilder.h"
 
 #include <memory>
 

@@ -2,9 +2,9 @@
 // (HTML, UTF-8, a fixed content size, titled by the document's name). Pure functions.
 #pragma once
 
-#include "InlineLocalAssets.h"
-#include "QuickLook.h"
-#include "URL.h"
+#include "Foundation/URL.h"
+#include "PreviewCore/InlineLocalAssets.h"
+#include "QuickLook/QuickLook.h"
 
 #include <string>
 

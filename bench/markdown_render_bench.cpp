@@ -1,10 +1,10 @@
 // Rendering Markdown pages with warm caches, against the floor of copying the same number of
 // page bytes. Uses the real MarkdownLens.appex resources produced by the page build.
 
-#include "Bundle.h"
-#include "ContentDetection.h"
-#include "JSONSerialization.h"
-#include "MarkdownRenderer.h"
+#include "Foundation/Bundle.h"
+#include "Foundation/JSONSerialization.h"
+#include "MarkdownLens/MarkdownRenderer.h"
+#include "PreviewCore/ContentDetection.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>

@@ -35,7 +35,7 @@ function(lumivale_extension_module name)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
   add_library(${name}Core STATIC ${sources})
-  target_include_directories(${name}Core PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_include_directories(${name}Core PUBLIC ${PROJECT_SOURCE_DIR})
   target_link_libraries(${name}Core PUBLIC PreviewCore)
 
   add_executable(${name} main.cpp)

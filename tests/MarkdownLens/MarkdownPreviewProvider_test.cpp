@@ -1,4 +1,4 @@
-#include "MarkdownPreviewProvider.h"
+#include "MarkdownLens/MarkdownPreviewProvider.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "HTMLTemplate.h"
-#include "MarkdownRenderer.h"
+#include "MarkdownLens/MarkdownRenderer.h"
+#include "PreviewCore/HTMLTemplate.h"
 #include "TemporaryBundle.h"
 
 #include <gmock/gmock.h>

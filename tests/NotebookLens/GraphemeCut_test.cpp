@@ -1,4 +1,4 @@
-#include "GraphemeCut.h"
+#include "NotebookLens/GraphemeCut.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -1,6 +1,6 @@
-#include "HTMLTemplate.h"
-#include "JSONSerialization.h"
-#include "NotebookRenderer.h"
+#include "Foundation/JSONSerialization.h"
+#include "NotebookLens/NotebookRenderer.h"
+#include "PreviewCore/HTMLTemplate.h"
 #include "TemporaryBundle.h"
 
 #include <atomic>

@@ -1,6 +1,6 @@
-#include "JSONSerialization.h"
-#include "OutputBounding.h"
-#include "UTF8.h"
+#include "Foundation/JSONSerialization.h"
+#include "Foundation/UTF8.h"
+#include "NotebookLens/OutputBounding.h"
 
 #include <boost/json.hpp>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
-#include "ContentDetection.h"
-#include "Graphemes.h"
-#include "ICUText.h"
+#include "PreviewCore/ContentDetection.h"
+#include "PreviewCore/Graphemes.h"
+#include "PreviewCore/ICUText.h"
 
 #include <atomic>
 #include <gtest/gtest.h>

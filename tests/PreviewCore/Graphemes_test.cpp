@@ -1,5 +1,5 @@
-#include "Graphemes.h"
-#include "ICUText.h"
+#include "PreviewCore/Graphemes.h"
+#include "PreviewCore/ICUText.h"
 
 #include <gtest/gtest.h>
 #include <memory>

@@ -1,5 +1,5 @@
-#include "HTMLTemplate.h"
-#include "HTMLTemplateCache.h"
+#include "PreviewCore/HTMLTemplate.h"
+#include "PreviewCore/HTMLTemplateCache.h"
 #include "TemporaryBundle.h"
 
 #include <atomic>

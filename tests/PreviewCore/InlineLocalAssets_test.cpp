@@ -1,5 +1,5 @@
-#include "ImageReferenceScanner.h"
-#include "InlineLocalAssets.h"
+#include "PreviewCore/ImageReferenceScanner.h"
+#include "PreviewCore/InlineLocalAssets.h"
 
 #include <filesystem>
 #include <fstream>

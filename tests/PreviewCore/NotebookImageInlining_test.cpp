@@ -1,6 +1,6 @@
-#include "InlineLocalAssets.h"
-#include "JSONSerialization.h"
-#include "NotebookImageInlining.h"
+#include "Foundation/JSONSerialization.h"
+#include "PreviewCore/InlineLocalAssets.h"
+#include "PreviewCore/NotebookImageInlining.h"
 
 #include <boost/json.hpp>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "PreviewProviderFrame.h"
-#include "PreviewReplyBuilder.h"
+#include "PreviewCore/PreviewProviderFrame.h"
+#include "PreviewCore/PreviewReplyBuilder.h"
 
 #include <atomic>
 #include <chrono>

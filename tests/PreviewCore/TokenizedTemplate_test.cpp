@@ -1,4 +1,4 @@
-#include "TokenizedTemplate.h"
+#include "PreviewCore/TokenizedTemplate.h"
 
 #include <gtest/gtest.h>
 

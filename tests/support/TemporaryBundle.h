@@ -2,7 +2,7 @@
 // resource files and removed again when the object goes away.
 #pragma once
 
-#include "Bundle.h"
+#include "Foundation/Bundle.h"
 
 #include <atomic>
 #include <filesystem>

@@ -3,11 +3,11 @@
 //
 //   render-markdown [--bundle APPEX_DIR] INPUT.md OUTPUT.html
 
-#include "Bundle.h"
 #include "DriverSupport.h"
-#include "FileRead.h"
-#include "MarkdownRenderer.h"
-#include "NSError.h"
+#include "Foundation/Bundle.h"
+#include "Foundation/FileRead.h"
+#include "Foundation/NSError.h"
+#include "MarkdownLens/MarkdownRenderer.h"
 
 #include <cstdio>
 #include <exception>

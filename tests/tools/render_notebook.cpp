@@ -5,12 +5,12 @@
 //
 //   render-notebook [--bundle APPEX_DIR] [--preview] INPUT.ipynb OUTPUT.html
 
-#include "Bundle.h"
 #include "DriverSupport.h"
-#include "FileRead.h"
-#include "NSError.h"
-#include "NotebookPreviewProvider.h"
-#include "NotebookRenderer.h"
+#include "Foundation/Bundle.h"
+#include "Foundation/FileRead.h"
+#include "Foundation/NSError.h"
+#include "NotebookLens/NotebookPreviewProvider.h"
+#include "NotebookLens/NotebookRenderer.h"
 
 #include <cstdio>
 #include <exception>

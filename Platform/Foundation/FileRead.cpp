@@ -1,0 +1,105 @@
+#include "Foundation/FileRead.h"
+
+#include "Foundation/HugePages.h"
+#include "Foundation/NSError.h"
+#include "Foundation/UTF8.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+[[noreturn]] void throwReadError(const URL& url, int err) {
+  const std::string name = "\u201C" + url.lastPathComponent() + "\u201D";
+  switch (err) {
+  case ENOENT:
+  case ENOTDIR:
+    throw NSErrorException(
+        {NSErrorDomain::kCocoa, NSCocoaErrorCode::kFileReadNoSuchFile,
+         "The file " + name + " couldn\u2019t be opened because there is no such file."});
+  case EACCES:
+  case EPERM:
+    throw NSErrorException(
+        {NSErrorDomain::kCocoa, NSCocoaErrorCode::kFileReadNoPermission,
+         "The file " + name +
+             " couldn\u2019t be opened because you don\u2019t have permission to view it."});
+  case EISDIR:
+    throw NSErrorException(
+        {NSErrorDomain::kCocoa, NSCocoaErrorCode::kFileReadUnknown,
+         "The file " + name + " couldn\u2019t be opened because it is a folder."});
+  default:
+    throw NSErrorException({NSErrorDomain::kCocoa, NSCocoaErrorCode::kFileReadUnknown,
+                            "The file " + name + " couldn\u2019t be opened."});
+  }
+}
+
+} // namespace
+
+std::string readData(const URL& url) {
+  // A NUL byte would cut the path short at the system call and name another file.
+  if (url.path().find('\0') != std::string::npos)
+    throwReadError(url, ENOENT);
+  int fd = ::open(url.path().c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    throwReadError(url, errno);
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    int err = errno;
+    ::close(fd);
+    throwReadError(url, err);
+  }
+  if (S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    throwReadError(url, EISDIR);
+  }
+  std::string data;
+  if (S_ISREG(st.st_mode) && st.st_size > 0)
+    reserveWithHugePages(data, static_cast<size_t>(st.st_size));
+  char buffer[1 << 16];
+  for (;;) {
+    // Regular files are read straight into the reserved string.
+    if (data.capacity() - data.size() >= sizeof buffer) {
+      size_t old = data.size();
+      data.resize(data.capacity());
+      ssize_t got = ::read(fd, data.data() + old, data.size() - old);
+      if (got < 0 && errno == EINTR) {
+        data.resize(old);
+        continue;
+      }
+      if (got < 0) {
+        int err = errno;
+        ::close(fd);
+        throwReadError(url, err);
+      }
+      data.resize(old + static_cast<size_t>(got));
+      if (got == 0)
+        break;
+      continue;
+    }
+    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0) {
+      int err = errno;
+      ::close(fd);
+      throwReadError(url, err);
+    }
+    if (got == 0)
+      break;
+    data.append(buffer, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  return data;
+}
+
+std::string readUTF8Text(const URL& url) {
+  std::string data = readData(url);
+  if (!isValidUTF8(data))
+    throw NSErrorException(
+        {NSErrorDomain::kCocoa, NSCocoaErrorCode::kFileReadInapplicableStringEncoding,
+         "The file \u201C" + url.lastPathComponent() +
+             "\u201D couldn\u2019t be opened using text encoding Unicode (UTF-8)."});
+  return data;
+}

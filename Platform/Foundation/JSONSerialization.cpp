@@ -1,0 +1,440 @@
+#include "Foundation/JSONSerialization.h"
+
+#include "Foundation/NSError.h"
+
+#include <array>
+#include <boost/json/basic_parser_impl.hpp>
+#include <boost/json/value_stack.hpp>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace json = boost::json;
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Reader
+
+// Builds the value tree like Boost's own parser, except that every floating-point number is
+// converted again from its text with std::from_chars, which is exact (Boost 1.81's conversion
+// can be one unit in the last place off, so numbers would not survive a round trip).
+struct TreeBuilder {
+  static constexpr std::size_t max_object_size = json::object::max_size();
+  static constexpr std::size_t max_array_size = json::array::max_size();
+  static constexpr std::size_t max_key_size = json::string::max_size();
+  static constexpr std::size_t max_string_size = json::string::max_size();
+
+  json::value_stack stack;
+  std::string numberText;
+
+  bool on_document_begin(json::error_code&) { return true; }
+  bool on_document_end(json::error_code&) { return true; }
+  bool on_object_begin(json::error_code&) { return true; }
+  bool on_object_end(std::size_t n, json::error_code&) {
+    stack.push_object(n);
+    return true;
+  }
+  bool on_array_begin(json::error_code&) { return true; }
+  bool on_array_end(std::size_t n, json::error_code&) {
+    stack.push_array(n);
+    return true;
+  }
+  bool on_key_part(json::string_view s, std::size_t, json::error_code&) {
+    stack.push_chars(s);
+    return true;
+  }
+  bool on_key(json::string_view s, std::size_t, json::error_code&) {
+    stack.push_key(s);
+    return true;
+  }
+  bool on_string_part(json::string_view s, std::size_t, json::error_code&) {
+    stack.push_chars(s);
+    return true;
+  }
+  bool on_string(json::string_view s, std::size_t, json::error_code&) {
+    stack.push_string(s);
+    return true;
+  }
+  bool on_number_part(json::string_view s, json::error_code&) {
+    numberText.append(s.data(), s.size());
+    return true;
+  }
+  bool on_int64(std::int64_t i, json::string_view, json::error_code&) {
+    numberText.clear();
+    stack.push_int64(i);
+    return true;
+  }
+  bool on_uint64(std::uint64_t u, json::string_view, json::error_code&) {
+    numberText.clear();
+    stack.push_uint64(u);
+    return true;
+  }
+  bool on_double(double d, json::string_view s, json::error_code& ec) {
+    std::string_view text(s.data(), s.size());
+    if (!numberText.empty()) {
+      numberText.append(text);
+      text = numberText;
+    }
+    double exact = 0;
+    auto [end, err] = std::from_chars(text.data(), text.data() + text.size(), exact);
+    if (err == std::errc() && end == text.data() + text.size())
+      d = exact;
+    numberText.clear();
+    if (!std::isfinite(d)) {
+      ec = json::error::exponent_overflow;
+      return false;
+    }
+    stack.push_double(d);
+    return true;
+  }
+  bool on_bool(bool b, json::error_code&) {
+    stack.push_bool(b);
+    return true;
+  }
+  bool on_null(json::error_code&) {
+    stack.push_null();
+    return true;
+  }
+  bool on_comment_part(json::string_view, json::error_code&) { return true; }
+  bool on_comment(json::string_view, json::error_code&) { return true; }
+};
+
+// 1-based line and column of a byte offset; columns count characters, not bytes.
+std::string positionText(std::string_view bytes, std::size_t offset) {
+  if (offset > bytes.size())
+    offset = bytes.size();
+  std::size_t line = 1, column = 1;
+  for (std::size_t i = 0; i < offset; ++i) {
+    unsigned char c = static_cast<unsigned char>(bytes[i]);
+    if (c == '\n') {
+      ++line;
+      column = 1;
+    } else if ((c & 0xC0) != 0x80) {
+      ++column;
+    }
+  }
+  return "line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+[[noreturn]] void throwInvalid(std::string_view bytes, std::size_t offset, std::string reason) {
+  throw NSErrorException({NSErrorDomain::kCocoa, NSCocoaErrorCode::kPropertyListReadCorrupt,
+                          "The data couldn\u2019t be read because it isn\u2019t valid JSON: " +
+                              reason + " around " + positionText(bytes, offset) + "."});
+}
+
+std::size_t firstNonWhitespace(std::string_view bytes) {
+  std::size_t i = 0;
+  while (i < bytes.size() &&
+         (bytes[i] == ' ' || bytes[i] == '\t' || bytes[i] == '\n' || bytes[i] == '\r'))
+    ++i;
+  return i;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writer
+
+// What follows the backslash for each byte that needs escaping; 0 for bytes written as they
+// are, 'u' for the \u00XX form.
+constexpr std::array<char, 256> makeEscapeTable() {
+  std::array<char, 256> table{};
+  for (int c = 0; c < 0x20; ++c)
+    table[c] = 'u';
+  table['\b'] = 'b';
+  table['\f'] = 'f';
+  table['\n'] = 'n';
+  table['\r'] = 'r';
+  table['\t'] = 't';
+  table['"'] = '"';
+  table['\\'] = '\\';
+  table['/'] = '/';
+  return table;
+}
+constexpr std::array<char, 256> kEscape = makeEscapeTable();
+
+#if defined(__SSE2__)
+// Bit i set when byte i of the block needs escaping (controls, '"', '\\', '/').
+inline unsigned specialMask(__m128i bytes) {
+  const __m128i control = _mm_xor_si128(
+      _mm_cmpeq_epi8(_mm_max_epu8(bytes, _mm_set1_epi8(0x20)), bytes), _mm_set1_epi8(-1));
+  const __m128i special =
+      _mm_or_si128(_mm_or_si128(control, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"'))),
+                   _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')),
+                                _mm_cmpeq_epi8(bytes, _mm_set1_epi8('/'))));
+  return static_cast<unsigned>(_mm_movemask_epi8(special));
+}
+#endif
+
+// Writes the escape of a byte that needs one; returns the position after it.
+inline char* writeEscape(char* w, unsigned char c) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  const char escape = kEscape[c];
+  *w++ = '\\';
+  if (escape != 'u') {
+    *w++ = escape;
+    return w;
+  }
+  const char text[5] = {'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
+  std::memcpy(w, text, sizeof text);
+  return w + sizeof text;
+}
+
+// The number of set bits in a 16-bit mask, without a library call (the bit-count instruction is
+// not part of the baseline instruction set).
+inline std::size_t bitCount16(unsigned v) {
+  v = v - ((v >> 1) & 0x5555u);
+  v = (v & 0x3333u) + ((v >> 2) & 0x3333u);
+  v = (v + (v >> 4)) & 0x0F0Fu;
+  return (v + (v >> 8)) & 0x1Fu;
+}
+
+// How many bytes the escapes of [p, end) add to the text's own length.
+std::size_t escapeOverhead(const char* p, const char* end) {
+  std::size_t overhead = 0;
+#if defined(__SSE2__)
+  const __m128i space = _mm_set1_epi8(0x20);
+  const __m128i allOnes = _mm_set1_epi8(-1);
+  while (end - p >= 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i control =
+        _mm_xor_si128(_mm_cmpeq_epi8(_mm_max_epu8(bytes, space), bytes), allOnes);
+    const __m128i shortControl =
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\b')),
+                                  _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\f'))),
+                     _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')),
+                                               _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r'))),
+                                  _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t'))));
+    const __m128i special =
+        _mm_or_si128(_mm_or_si128(control, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"'))),
+                     _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')),
+                                  _mm_cmpeq_epi8(bytes, _mm_set1_epi8('/'))));
+    const unsigned specialMask = static_cast<unsigned>(_mm_movemask_epi8(special));
+    if (specialMask != 0) {
+      const unsigned longMask =
+          static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(shortControl, control)));
+      overhead += bitCount16(specialMask) + 4 * bitCount16(longMask);
+    }
+    p += 16;
+  }
+#endif
+  for (; p < end; ++p) {
+    const char escape = kEscape[static_cast<unsigned char>(*p)];
+    overhead += escape == 0 ? 0 : escape == 'u' ? 5 : 1;
+  }
+  return overhead;
+}
+
+void appendNumber(std::string& out, double d) {
+  if (!std::isfinite(d))
+    throw NSErrorException({NSErrorDomain::kCocoa, NSCocoaErrorCode::kPropertyListReadCorrupt,
+                            "Invalid number value (infinite or not a number) in JSON write."});
+  char buffer[32];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, d);
+  out.append(buffer, result.ptr);
+}
+
+template <class Integer> void appendInteger(std::string& out, Integer i) {
+  char buffer[24];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, i);
+  out.append(buffer, result.ptr);
+}
+
+void appendScalar(std::string& out, const json::value& value) {
+  switch (value.kind()) {
+  case json::kind::null:
+    out.append("null");
+    return;
+  case json::kind::bool_:
+    out.append(value.get_bool() ? "true" : "false");
+    return;
+  case json::kind::int64:
+    appendInteger(out, value.get_int64());
+    return;
+  case json::kind::uint64:
+    appendInteger(out, value.get_uint64());
+    return;
+  case json::kind::double_:
+    appendNumber(out, value.get_double());
+    return;
+  case json::kind::string: {
+    const json::string& s = value.get_string();
+    JSONSerialization::appendStringLiteral(out, std::string_view(s.data(), s.size()));
+    return;
+  }
+  case json::kind::array:
+  case json::kind::object:
+    return;
+  }
+}
+
+// One open array or object of the walk, and the index of the member being written.
+struct OpenContainer {
+  const json::value* container;
+  std::size_t index;
+  std::size_t size() const {
+    return container->is_array() ? container->get_array().size() : container->get_object().size();
+  }
+};
+
+// Writes the member `index` of an open container: for an object its key first.
+const json::value& beginMember(std::string& out, const OpenContainer& open) {
+  if (open.container->is_array())
+    return open.container->get_array()[open.index];
+  const json::key_value_pair& member = *(open.container->get_object().begin() + open.index);
+  JSONSerialization::appendStringLiteral(
+      out, std::string_view(member.key().data(), member.key().size()));
+  out.push_back(':');
+  return member.value();
+}
+
+// Depth-first without recursion, so that the depth bound, not the thread's stack, decides how
+// deep a value may nest.
+void appendValue(std::string& out, const json::value& root) {
+  std::vector<OpenContainer> open;
+  const json::value* value = &root;
+  for (;;) {
+    if (value->is_array() || value->is_object()) {
+      if (open.size() >= JSONSerialization::kMaxDepth)
+        throw NSErrorException({NSErrorDomain::kCocoa, NSCocoaErrorCode::kPropertyListReadCorrupt,
+                                "The JSON value nests more than " +
+                                    std::to_string(JSONSerialization::kMaxDepth) +
+                                    " levels deep and cannot be written."});
+      out.push_back(value->is_array() ? '[' : '{');
+      open.push_back({value, 0});
+      if (open.back().size() > 0) {
+        value = &beginMember(out, open.back());
+        continue;
+      }
+    } else {
+      appendScalar(out, *value);
+      if (open.empty())
+        return;
+    }
+    // Close every container whose last member is written, then go on with the next member.
+    for (;;) {
+      OpenContainer& innermost = open.back();
+      if (innermost.index + 1 < innermost.size()) {
+        ++innermost.index;
+        out.push_back(',');
+        value = &beginMember(out, innermost);
+        break;
+      }
+      out.push_back(innermost.container->is_array() ? ']' : '}');
+      open.pop_back();
+      if (open.empty())
+        return;
+    }
+  }
+}
+
+} // namespace
+
+namespace JSONSerialization {
+
+json::value parse(std::string_view bytes) {
+  // A byte order mark, as some editors write one, is not part of the JSON text.
+  const std::size_t bom = bytes.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+  const std::size_t start = bom + firstNonWhitespace(bytes.substr(bom));
+  if (start == bytes.size())
+    throw NSErrorException({NSErrorDomain::kCocoa, NSCocoaErrorCode::kPropertyListReadCorrupt,
+                            "The data couldn\u2019t be read because it isn\u2019t valid JSON: "
+                            "the text is empty."});
+  if (bytes[start] != '{' && bytes[start] != '[')
+    throwInvalid(bytes, start, "the top level must be an object or an array");
+
+  json::parse_options options;
+  options.max_depth = kMaxDepth;
+  json::basic_parser<TreeBuilder> parser(options, json::storage_ptr());
+  parser.handler().stack.reset();
+  json::error_code ec;
+  std::size_t consumed = bom + parser.write_some(false, bytes.data() + bom, bytes.size() - bom, ec);
+  if (ec) {
+    std::string reason = ec.message();
+    if (ec == json::error::too_deep)
+      reason = "the text nests more than " + std::to_string(kMaxDepth) + " levels deep";
+    else if (ec == json::error::incomplete)
+      reason = "the text ends before the JSON value is complete";
+    else if (ec == json::error::exponent_overflow)
+      reason = "number out of range";
+    throwInvalid(bytes, consumed, std::move(reason));
+  }
+  // The parser stops after the top-level value; only white space may follow it.
+  std::size_t rest = consumed + firstNonWhitespace(bytes.substr(consumed));
+  if (rest < bytes.size())
+    throwInvalid(bytes, rest, "unexpected text after the end of the JSON value");
+  return parser.handler().stack.release();
+}
+
+std::string write(const json::value& value) {
+  std::string out;
+  append(out, value);
+  return out;
+}
+
+void append(std::string& out, const json::value& value) {
+  appendValue(out, value);
+}
+
+void appendStringLiteral(std::string& out, std::string_view utf8) {
+  const char* p = utf8.data();
+  const char* const end = p + utf8.size();
+  // Sized exactly in advance, then written in place.
+  const std::size_t start = out.size();
+  out.resize(start + utf8.size() + escapeOverhead(p, end) + 2);
+  char* w = out.data() + start;
+  char* const stop = out.data() + out.size() - 1; // where the closing quotation mark goes
+  *w++ = '"';
+#if defined(__SSE2__)
+  // Blocks of sixteen bytes. A block is stored whole; each special byte in it is then written
+  // as its escape, and the plain bytes after it are stored again, sixteen at a time, from the
+  // source. Stores may run past what is final; later writes put those bytes right. The bounds
+  // keep every load inside the text and every store inside the buffer (a block writes at most
+  // 6 * 16 bytes, plus one store of sixteen).
+  while (end - p >= 32 && stop - w >= 6 * 16 + 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(w), bytes);
+    unsigned mask = specialMask(bytes);
+    if (mask == 0) {
+      p += 16;
+      w += 16;
+      continue;
+    }
+    unsigned done = 0; // bytes of the block written so far
+    do {
+      const unsigned special = static_cast<unsigned>(__builtin_ctz(mask));
+      w += special - done; // the plain bytes before it are in place already
+      w = writeEscape(w, static_cast<unsigned char>(p[special]));
+      done = special + 1;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(w),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + done)));
+      mask &= mask - 1;
+    } while (mask != 0);
+    w += 16 - done;
+    p += 16;
+  }
+#endif
+  while (p < end) {
+    const unsigned char c = static_cast<unsigned char>(*p++);
+    if (kEscape[c] == 0)
+      *w++ = static_cast<char>(c);
+    else
+      w = writeEscape(w, c);
+  }
+  *w = '"';
+}
+
+std::string stringLiteral(std::string_view utf8) {
+  std::string out;
+  appendStringLiteral(out, utf8);
+  return out;
+}
+
+} // namespace JSONSerialization

@@ -1,0 +1,122 @@
+// PreviewWire: the framing between the preview service and an extension process. Each message
+// is one frame: a fixed 20-byte header (magic "LQLW", version, type, request id, payload
+// length; little endian) and a payload of length-prefixed fields. Binary-safe; every length is
+// checked against its bound before anything is allocated for it.
+#pragma once
+
+#include "Foundation/NSError.h"
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace PreviewWire {
+
+inline constexpr std::uint32_t kMagic = 0x574C514C; // "LQLW" read as little endian
+inline constexpr std::uint16_t kVersion = 1;
+inline constexpr std::size_t kHeaderSize = 20;
+// A request names a file; a reply carries a page and its attachments.
+inline constexpr std::uint32_t kMaxRequestPayload = 64 * 1024;
+inline constexpr std::uint32_t kMaxReplyPayload = 1u << 30;
+
+enum class MessageType : std::uint16_t { request = 1, reply = 2 };
+
+// A frame that cannot be read: bad magic or version, a length beyond its bound, a payload
+// whose fields do not add up, or a stream that ends inside a frame.
+class WireError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+struct Frame {
+  MessageType type = MessageType::request;
+  std::uint64_t id = 0;
+  std::string payload;
+};
+
+struct Request {
+  std::uint64_t id = 0;
+  std::string path;        // absolute path of the document
+  std::string contentType; // the document's type identifier, as the service determined it
+  friend bool operator==(const Request&, const Request&) = default;
+};
+
+struct ReplyAttachment {
+  std::string identifier;
+  std::string typeIdentifier;
+  std::string mimeType;
+  std::string data;
+  friend bool operator==(const ReplyAttachment&, const ReplyAttachment&) = default;
+};
+
+// Either an error, or a page with its properties and attachments.
+struct Reply {
+  std::uint64_t id = 0;
+  std::optional<NSError> error;
+  std::string title;
+  std::string contentType;
+  double width = 0, height = 0;
+  std::string stringEncoding; // IANA name ("utf-8"), or empty
+  std::string data;
+  std::vector<ReplyAttachment> attachments;
+  friend bool operator==(const Reply&, const Reply&) = default;
+};
+
+// A reply that carries only an error.
+Reply errorReply(std::uint64_t id, NSError error);
+
+// A frame ready to be sent: its small fields copied into one buffer, its large ones (the page,
+// attachment data) referred to in place, so that sending a reply never copies the page. It
+// refers to the reply it was made from, which must outlive it and stay unchanged.
+class OutgoingFrame {
+public:
+  std::size_t size() const { return size_; }
+  // The whole frame as one byte string.
+  std::string bytes() const;
+  // Writes the whole frame (gathered writes, retrying on EINTR and short writes); false when
+  // the peer is gone.
+  bool writeTo(int fd) const;
+
+private:
+  friend OutgoingFrame encodeReplyFrame(const Reply& reply);
+  void appendOwned(std::string_view bytes);
+  void appendReferenced(std::string_view bytes);
+
+  struct Piece {
+    const char* referenced; // null: `offset` is into owned_
+    std::size_t offset;
+    std::size_t length;
+  };
+  std::string owned_;
+  std::vector<Piece> pieces_;
+  std::size_t size_ = 0;
+};
+
+std::string encodeRequest(const Request& request);
+// Throws WireError when the reply does not fit kMaxReplyPayload.
+std::string encodeReply(const Reply& reply);
+OutgoingFrame encodeReplyFrame(const Reply& reply);
+
+Request decodeRequest(const Frame& frame);
+Reply decodeReply(const Frame& frame);
+
+// Parses a frame from a complete byte string (header and payload).
+Frame decodeFrame(std::string_view bytes, std::uint32_t maxPayload);
+
+// Reads one frame from `fd`. nullopt when the stream ends cleanly between frames; WireError for
+// a malformed frame or one cut short; retries on EINTR. The payload buffer grows with the data
+// that actually arrives, so a header that lies about its length cannot make it allocate.
+std::optional<Frame> readFrame(int fd, std::uint32_t maxPayload);
+
+// Reads one reply frame from `fd` straight into the reply's fields, so that a large page is
+// not held twice (as frame payload and as field). Errors and end of stream as readFrame and
+// decodeReply; each field's buffer grows with the data that actually arrives.
+std::optional<Reply> readReply(int fd, std::uint32_t maxPayload);
+
+// Writes all bytes (retrying on EINTR and short writes); false when the peer is gone.
+bool writeAll(int fd, std::string_view bytes);
+
+} // namespace PreviewWire

@@ -1,0 +1,74 @@
+#include "Foundation/FileRead.h"
+#include "Foundation/NSError.h"
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class FileReadTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("lumivale-fileread-" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  URL write(const std::string& name, const std::string& bytes) {
+    std::ofstream(dir_ / name, std::ios::binary) << bytes;
+    return URL::fileURLWithPath((dir_ / name).string());
+  }
+
+  static NSError errorOf(const std::function<void()>& read) {
+    try {
+      read();
+    } catch (const NSErrorException& e) {
+      return e.error();
+    }
+    ADD_FAILURE() << "the read did not fail";
+    return {};
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(FileReadTest, ReadsBytesExactly) {
+  const std::string bytes("a\0b\xff\r\n", 6);
+  EXPECT_EQ(readData(write("blob.bin", bytes)), bytes);
+  EXPECT_EQ(readData(write("empty.md", "")), "");
+  const std::string big(3 << 20, 'x');
+  EXPECT_EQ(readData(write("big.md", big)), big);
+}
+
+TEST_F(FileReadTest, FailuresCarryCocoaCodesAndNameTheFile) {
+  NSError missing = errorOf([&] { readData(URL::fileURLWithPath((dir_ / "nope.md").string())); });
+  EXPECT_EQ(missing.domain, NSErrorDomain::kCocoa);
+  EXPECT_EQ(missing.code, NSCocoaErrorCode::kFileReadNoSuchFile);
+  EXPECT_NE(missing.localizedDescription.find("nope.md"), std::string::npos);
+
+  EXPECT_EQ(errorOf([&] { readData(URL::fileURLWithPath(dir_.string())); }).code,
+            NSCocoaErrorCode::kFileReadUnknown);
+
+  // A path with a NUL byte names no file, rather than the file before the NUL.
+  write("a.png", "png");
+  std::string withNul = (dir_ / "a.png").string() + std::string(1, '\0') + ".txt";
+  EXPECT_EQ(errorOf([&] { readData(URL::fileURLWithPath(withNul)); }).code,
+            NSCocoaErrorCode::kFileReadNoSuchFile);
+}
+
+TEST_F(FileReadTest, TextReadsAreStrictUTF8) {
+  EXPECT_EQ(readUTF8Text(write("ok.md", "caf\xC3\xA9 \xF0\x9F\x98\x80")),
+            "caf\xC3\xA9 \xF0\x9F\x98\x80");
+  for (const char* bad : {"\xC3", "\xC0\xAF", "\xED\xA0\x80", "ok \xFF"}) {
+    NSError error = errorOf([&] { readUTF8Text(write("bad.md", bad)); });
+    EXPECT_EQ(error.code, NSCocoaErrorCode::kFileReadInapplicableStringEncoding) << bad;
+    EXPECT_NE(error.localizedDescription.find("UTF-8"), std::string::npos);
+  }
+}
+
+} // namespace

@@ -1,0 +1,214 @@
+#include "QuickLook/ExtensionMain.h"
+#include "QuickLook/PreviewWire.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace PreviewWire;
+
+namespace {
+
+Reply sampleReply() {
+  Reply reply;
+  reply.id = 0xFFFFFFFF01ull;
+  reply.title = "notes";
+  reply.contentType = "public.html";
+  reply.width = 1024;
+  reply.height = 1024;
+  reply.stringEncoding = "utf-8";
+  reply.data = std::string("<p>\0binary\xff</p>", 16);
+  reply.attachments.push_back(
+      {"lumivale-asset-0", "public.png", "image/png", std::string(3, '\0')});
+  reply.attachments.push_back({"lumivale-asset-1", "public.data", "", ""});
+  return reply;
+}
+
+// Writes `bytes` into a pipe and closes the write end, so reads see them and then EOF.
+int pipeWith(const std::string& bytes) {
+  int fds[2];
+  EXPECT_EQ(::pipe(fds), 0);
+  EXPECT_TRUE(writeAll(fds[1], bytes));
+  ::close(fds[1]);
+  return fds[0];
+}
+
+} // namespace
+
+TEST(PreviewWireTest, RequestsAndRepliesRoundTrip) {
+  Request request{42, "/docs/a b.md", "net.daringfireball.markdown"};
+  EXPECT_EQ(decodeRequest(decodeFrame(encodeRequest(request), kMaxRequestPayload)), request);
+  Reply reply = sampleReply();
+  EXPECT_EQ(decodeReply(decodeFrame(encodeReply(reply), kMaxReplyPayload)), reply);
+  Reply failure = errorReply(7, {"NSCocoaErrorDomain", 260, "no such file"});
+  EXPECT_EQ(decodeReply(decodeFrame(encodeReply(failure), kMaxReplyPayload)), failure);
+}
+
+TEST(PreviewWireTest, StreamsYieldFramesThenCleanEnd) {
+  int fd = pipeWith(encodeRequest({1, "/a", "t"}) + encodeRequest({2, "/b", "t"}));
+  EXPECT_EQ(decodeRequest(*readFrame(fd, kMaxRequestPayload)).path, "/a");
+  EXPECT_EQ(decodeRequest(*readFrame(fd, kMaxRequestPayload)).id, 2u);
+  EXPECT_FALSE(readFrame(fd, kMaxRequestPayload));
+  ::close(fd);
+}
+
+TEST(PreviewWireTest, TruncatedAndGarbageFramesAreRejected) {
+  const std::string good = encodeReply(sampleReply());
+  // Every proper prefix of a frame is an error on a stream (except the empty one) and in
+  // decodeFrame; no prefix crashes the decoders.
+  for (std::size_t cut = 1; cut < good.size(); ++cut) {
+    int fd = pipeWith(good.substr(0, cut));
+    EXPECT_THROW(readFrame(fd, kMaxReplyPayload), WireError) << cut;
+    ::close(fd);
+  }
+  EXPECT_THROW(decodeFrame("garbage garbage garbage", kMaxReplyPayload), WireError);
+  std::string wrongVersion = good;
+  wrongVersion[4] = 9;
+  EXPECT_THROW(decodeFrame(wrongVersion, kMaxReplyPayload), WireError);
+
+  // A header announcing a huge payload is refused before anything is allocated for it.
+  std::string huge = encodeRequest({1, "/a", "t"}).substr(0, kHeaderSize);
+  huge[16] = huge[17] = huge[18] = huge[19] = '\xff';
+  int fd = pipeWith(huge);
+  EXPECT_THROW(readFrame(fd, kMaxRequestPayload), WireError);
+  ::close(fd);
+
+  // Field lengths that overrun the payload, and attachment counts beyond what it carries.
+  Frame frame = decodeFrame(good, kMaxReplyPayload);
+  for (std::size_t at = 0; at < frame.payload.size(); ++at) {
+    Frame corrupt = frame;
+    corrupt.payload[at] = '\xff';
+    try {
+      decodeReply(corrupt);
+    } catch (const WireError&) {
+    }
+  }
+  EXPECT_THROW(decodeRequest(frame), WireError);
+}
+
+TEST(PreviewWireTest, StreamedRepliesMatchDecodedFramesAndRejectDamage) {
+  // A reply large enough to be sent by reference and to span many pipe writes and reads, sent
+  // from a thread while the reader grows its buffers.
+  Reply big = sampleReply();
+  big.data.assign(3 << 20, 'x');
+  big.data[12345] = '\0';
+  big.attachments[0].data.assign(70000, '\x89');
+  const OutgoingFrame outgoing = encodeReplyFrame(big);
+  EXPECT_EQ(outgoing.bytes(), encodeReply(big));
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  std::thread writer([&] {
+    EXPECT_TRUE(outgoing.writeTo(fds[1]));
+    EXPECT_TRUE(encodeReplyFrame(sampleReply()).writeTo(fds[1]));
+    ::close(fds[1]);
+  });
+  std::optional<Reply> first = readReply(fds[0], kMaxReplyPayload);
+  std::optional<Reply> second = readReply(fds[0], kMaxReplyPayload);
+  writer.join();
+  EXPECT_TRUE(first && *first == big);
+  EXPECT_TRUE(second && *second == sampleReply());
+  EXPECT_FALSE(readReply(fds[0], kMaxReplyPayload));
+  ::close(fds[0]);
+
+  // Cut short anywhere, or with a byte damaged, a streamed reply fails as a decoded one does.
+  const std::string good = encodeReply(sampleReply());
+  for (std::size_t cut = 1; cut < good.size(); ++cut) {
+    int fd = pipeWith(good.substr(0, cut));
+    EXPECT_THROW(readReply(fd, kMaxReplyPayload), WireError) << cut;
+    ::close(fd);
+  }
+  for (std::size_t at = kHeaderSize; at < good.size(); ++at) {
+    std::string corrupt = good;
+    corrupt[at] = '\xff';
+    bool decoded = true, streamed = true;
+    try {
+      decodeReply(decodeFrame(corrupt, kMaxReplyPayload));
+    } catch (const WireError&) {
+      decoded = false;
+    }
+    int fd = pipeWith(corrupt);
+    try {
+      readReply(fd, kMaxReplyPayload);
+    } catch (const WireError&) {
+      streamed = false;
+    }
+    ::close(fd);
+    EXPECT_EQ(decoded, streamed) << at;
+  }
+}
+
+namespace {
+
+class EchoProvider : public QLPreviewProvider {
+public:
+  void providePreview(const QLFilePreviewRequest& request,
+                      QLPreviewCompletionHandler handler) override {
+    std::thread([request, handler = std::move(handler)] {
+      if (request.fileURL.path() == "/fail") {
+        handler(std::nullopt, NSError{"D", 5, "failed"});
+        return;
+      }
+      QLPreviewReply reply(UTType::html, {10, 20},
+                           [path = request.fileURL.path()](QLPreviewReply& r) {
+                             r.stringEncoding = StringEncoding::utf8;
+                             return "page for " + path;
+                           });
+      reply.title = "t";
+      handler(std::move(reply), std::nullopt);
+    }).detach();
+  }
+};
+
+} // namespace
+
+TEST(ExtensionMainConcurrency, ServesEveryRequestAndMatchesRepliesById) {
+  std::string input;
+  for (std::uint64_t id = 1; id <= 50; ++id)
+    input += encodeRequest({id, id == 7 ? "/fail" : "/doc" + std::to_string(id), "t"});
+  // A request whose payload does not decode gets an error reply of its own.
+  std::string bad = encodeRequest({99, "", ""});
+  input += bad;
+  int in = pipeWith(input);
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  std::string replies;
+  std::thread drain([&] {
+    char buffer[4096];
+    ssize_t n;
+    while ((n = ::read(out[0], buffer, sizeof buffer)) > 0)
+      replies.append(buffer, static_cast<std::size_t>(n));
+  });
+  EchoProvider provider;
+  EXPECT_EQ(QLServePreviewRequests(provider, in, out[1]), 0);
+  ::close(out[1]);
+  drain.join();
+  ::close(in);
+
+  int fd = pipeWith(replies);
+  std::map<std::uint64_t, Reply> byId;
+  while (auto frame = readFrame(fd, kMaxReplyPayload)) {
+    Reply r = decodeReply(*frame);
+    byId[r.id] = r;
+  }
+  ::close(fd);
+  ASSERT_EQ(byId.size(), 51u);
+  EXPECT_EQ(byId[3].data, "page for /doc3");
+  EXPECT_EQ(byId[3].stringEncoding, "utf-8");
+  EXPECT_EQ(byId[3].width, 10);
+  ASSERT_TRUE(byId[7].error);
+  EXPECT_EQ(byId[7].error->code, 5);
+  ASSERT_TRUE(byId[99].error);
+}
+
+TEST(ExtensionMainTest, TruncatedInputEndsServingWithStatusTwo) {
+  std::string frame = encodeRequest({1, "/doc", "t"});
+  int in = pipeWith(frame.substr(0, frame.size() - 1));
+  int out = ::open("/dev/null", O_WRONLY);
+  EchoProvider provider;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(QLServePreviewRequests(provider, in, out), 2);
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("malformed request"), std::string::npos);
+  ::close(in);
+  ::close(out);
+}
