@@ -1,5 +1,6 @@
 #include "MarkdownLens/MarkdownPreviewProvider.h"
 
+#include "Foundation/ASCII.h"
 #include "Foundation/Bundle.h"
 #include "Foundation/FileRead.h"
 #include "MarkdownLens/MarkdownRenderer.h"
@@ -19,22 +20,8 @@ constexpr std::string_view kDiagramStartPattern =
 static_assert(kDiagramStartPattern.size() == 301);
 
 const icu::RegexPattern& diagramStartPattern() {
-  static const std::unique_ptr<icu::RegexPattern> pattern = [] {
-    auto compiled = compileICUPattern(kDiagramStartPattern);
-    if (!compiled) {
-      std::fputs("Fatal error: the diagram-start pattern does not compile\n", stderr);
-      std::abort();
-    }
-    return compiled;
-  }();
+  static const std::unique_ptr<icu::RegexPattern> pattern = compileICUPattern(kDiagramStartPattern);
   return *pattern;
-}
-
-std::string lowercasedASCII(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
 }
 
 // The longest run of clusters equal to `mark` (a cluster with a combining mark on it differs).
@@ -52,15 +39,14 @@ std::size_t longestClusterRun(std::string_view text, std::string_view mark) {
 
 bool MarkdownPreviewProvider::isMermaidSource(std::string_view pathExtension,
                                               std::string_view text) {
-  const std::string extension = lowercasedASCII(pathExtension);
-  if (extension == "mermaid")
+  if (ASCII::equalsIgnoringCase(pathExtension, "mermaid"))
     return true;
-  if (extension != "mmd")
+  if (!ASCII::equalsIgnoringCase(pathExtension, "mmd"))
     return false;
   ICUText utext(text);
   std::unique_ptr<icu::RegexMatcher> matcher = makeICUMatcher(diagramStartPattern(), utext);
   UErrorCode status = U_ZERO_ERROR;
-  return matcher && matcher->find(status) && U_SUCCESS(status);
+  return matcher->find(status) && U_SUCCESS(status);
 }
 
 std::string MarkdownPreviewProvider::wrapMermaidSource(std::string_view text) {

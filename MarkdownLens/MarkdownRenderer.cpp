@@ -46,7 +46,8 @@ std::string markdownLiteral(std::string_view markdown) {
 } // namespace
 
 std::string renderHTML(std::string_view markdown, const Bundle& bundle) {
-  const HTMLTemplate::ParsedTemplate page = HTMLTemplate::templateNamed(kTemplateName, bundle);
+  const HTMLTemplate::ParsedTemplate page =
+      HTMLTemplate::templateNamed(kTemplateName, bundle, ExtensionModule::markdownLens);
 
   const bool hasCode = ContentDetection::hasCodeFences(markdown);
   const bool hasMermaid = ContentDetection::hasMermaidBlock(markdown);

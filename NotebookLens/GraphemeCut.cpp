@@ -1,12 +1,11 @@
 #include "NotebookLens/GraphemeCut.h"
 
+#include "PreviewCore/ICUText.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <limits>
-#include <memory>
 #include <optional>
-#include <unicode/brkiter.h>
-#include <unicode/utext.h>
 
 namespace {
 
@@ -19,31 +18,13 @@ bool fitsICU(std::string_view utf8) {
   return utf8.size() <= static_cast<std::size_t>(std::numeric_limits<int32_t>::max());
 }
 
-// One character-break iterator per thread: creating one is costly, sharing one is not safe.
-icu::BreakIterator* threadIterator() {
-  thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> created(
-        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    return U_SUCCESS(status) ? std::move(created) : nullptr;
-  }();
-  return iterator.get();
-}
-
 // Runs `body` with the thread's iterator set on `utf8` (no copy of the text). Returns nullopt
-// when ICU cannot take the text.
+// when the text is too long for ICU's offsets.
 template <class Body> std::optional<std::size_t> withIterator(std::string_view utf8, Body body) {
-  icu::BreakIterator* iterator = threadIterator();
-  if (!iterator || !fitsICU(utf8))
+  if (!fitsICU(utf8))
     return std::nullopt;
-  UErrorCode status = U_ZERO_ERROR;
-  UText* text = utext_openUTF8(nullptr, utf8.data(), static_cast<int64_t>(utf8.size()), &status);
-  iterator->setText(text, status);
-  std::optional<std::size_t> result;
-  if (U_SUCCESS(status))
-    result = body(*iterator);
-  utext_close(text);
-  return result;
+  ICUText text(utf8);
+  return body(characterBreakIterator(text));
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 #include "NotebookLens/OutputBounding.h"
 #include "PreviewCore/ContentDetection.h"
 #include "PreviewCore/HTMLTemplate.h"
+#include "PreviewCore/HTMLTemplateCache.h"
+#include "PreviewCore/NotebookCells.h"
 #include "PreviewCore/TokenizedTemplate.h"
 
 #include <boost/json.hpp>
@@ -20,45 +22,14 @@ constexpr std::string_view kAssetDirectory = "notebook";
 constexpr const char* kInvalidJSONDescription =
     "The notebook could not be shown because its JSON text is not valid UTF-8.";
 
-// The cell's "source" as one text: a text, or an array of texts joined with nothing between
-// them. Nullopt for any other shape.
-std::optional<std::string> sourceText(const json::object& cell) {
-  const json::value* source = cell.if_contains("source");
-  if (!source)
-    return std::nullopt;
-  if (source->is_string())
-    return std::string(source->get_string());
-  if (!source->is_array())
-    return std::nullopt;
-  std::string text;
-  for (const json::value& element : source->get_array()) {
-    if (!element.is_string())
-      return std::nullopt;
-    text.append(element.get_string());
-  }
-  return text;
-}
-
 // True when some Markdown cell's source text, tested alone, satisfies `test`.
 template <class Test> bool anyMarkdownCell(const json::value& notebook, Test test) {
-  const json::object* top = notebook.if_object();
-  if (!top)
-    return false;
-  const json::value* cells = top->if_contains("cells");
-  if (!cells || !cells->is_array())
-    return false;
-  for (const json::value& cell : cells->get_array())
-    if (!cell.is_object())
-      return false;
-  for (const json::value& cellValue : cells->get_array()) {
-    const json::object& cell = cellValue.get_object();
-    const json::value* type = cell.if_contains("cell_type");
-    if (!type || !type->is_string() || type->get_string() != "markdown")
-      continue;
-    if (std::optional<std::string> text = sourceText(cell); text && test(*text))
-      return true;
-  }
-  return false;
+  bool found = false;
+  NotebookCells::forEachMarkdownCell(notebook, [&](const json::object&, const std::string& text) {
+    found = test(text);
+    return !found;
+  });
+  return found;
 }
 
 constexpr std::string_view kNotebookJSONToken = "NOTEBOOK_JSON";
@@ -159,7 +130,7 @@ std::string renderParsedHTML(json::value&& parsed, std::string_view filename,
   // that the writer's failures come before the template's.
   HTMLTemplate::ParsedTemplate page;
   try {
-    page = HTMLTemplate::templateNamed("notebook-template", bundle);
+    page = HTMLTemplate::templateNamed("notebook-template", bundle, ExtensionModule::notebookLens);
   } catch (...) {
     std::string notebookJSON = JSONSerialization::write(notebook);
     if (!isValidUTF8(notebookJSON))
@@ -167,42 +138,41 @@ std::string renderParsedHTML(json::value&& parsed, std::string_view filename,
     throw;
   }
 
-  auto style = [&](std::string_view name) {
-    return HTMLTemplate::resourceText(name, "css", bundle, kAssetDirectory);
+  // The values refer to the cached assets (which live as long as the process), so each asset is
+  // copied once, into the page.
+  auto style = [&](std::string_view name) -> std::string_view {
+    return HTMLTemplate::cachedResourceText(name, "css", bundle, kAssetDirectory);
   };
-  auto script = [&](std::string_view name) {
-    return HTMLTemplate::scriptText(name, "js", bundle, kAssetDirectory);
+  auto script = [&](std::string_view name) -> std::string_view {
+    return HTMLTemplate::cachedScriptText(name, "js", bundle, kAssetDirectory);
   };
-  TokenizedTemplate::Values values;
-  values["PRISM_CSS"] = style("prism.min");
-  values["KATEX_CSS"] = hasMathematics ? style("katex.min") : std::string();
-  values["MARKED_JS"] = script("marked.min");
-  values["PRISM_JS"] = script("prism.min");
-  values["PRISM_PYTHON_JS"] = script("prism-python.min");
-  values["KATEX_JS"] = hasMathematics ? script("katex.min") : std::string();
-  values["NBV_JS"] = script("nbv");
-  values["MERMAID_JS"] = hasMermaid ? script("mermaid.min") : std::string();
-  values["FILENAME"] = escapeFilename(filename);
+  const std::string escapedFilename = escapeFilename(filename);
+  const std::string_view none;
+  const TokenizedTemplate::ValueViews values{
+      {"PRISM_CSS", style("prism.min")},
+      {"KATEX_CSS", hasMathematics ? style("katex.min") : none},
+      {"MARKED_JS", script("marked.min")},
+      {"PRISM_JS", script("prism.min")},
+      {"PRISM_PYTHON_JS", script("prism-python.min")},
+      {"KATEX_JS", hasMathematics ? script("katex.min") : none},
+      {"NBV_JS", script("nbv")},
+      {"MERMAID_JS", hasMermaid ? script("mermaid.min") : none},
+      {"FILENAME", escapedFilename},
+  };
 
-  std::size_t size = 0;
-  for (const TokenizedTemplate::Segment& segment : *page) {
-    if (segment.kind == TokenizedTemplate::Segment::Kind::literal)
-      size += segment.text.size();
-    else if (segment.text == kNotebookJSONToken)
-      size += estimatedJSONSize(notebook, 0);
-    else if (auto value = values.find(segment.text); value != values.end())
-      size += value->second.size();
-  }
   std::string html;
-  reserveWithHugePages(html, size);
-  for (const TokenizedTemplate::Segment& segment : *page) {
-    if (segment.kind == TokenizedTemplate::Segment::Kind::literal)
-      html.append(segment.text);
-    else if (segment.text == kNotebookJSONToken)
-      appendNotebookJSON(html, notebook);
-    else if (auto value = values.find(segment.text); value != values.end())
-      html.append(value->second);
-  }
+  reserveWithHugePages(html, TokenizedTemplate::filledSize(*page, [&](std::string_view name) {
+                         if (name == kNotebookJSONToken)
+                           return estimatedJSONSize(notebook, 0);
+                         auto value = values.find(name);
+                         return value == values.end() ? 0 : value->second.size();
+                       }));
+  TokenizedTemplate::fillInto(html, *page, [&](std::string& out, std::string_view name) {
+    if (name == kNotebookJSONToken)
+      appendNotebookJSON(out, notebook);
+    else if (auto value = values.find(name); value != values.end())
+      out.append(value->second);
+  });
   return html;
 }
 

@@ -1,5 +1,6 @@
 #include "PreviewCore/ContentDetection.h"
 
+#include "Foundation/ASCII.h"
 #include "PreviewCore/Graphemes.h"
 #include "PreviewCore/ICUText.h"
 
@@ -163,9 +164,7 @@ void forEachOpenerLine(std::string_view text, std::initializer_list<std::string_
 // repeat a lot ("```python", "```"), so the pattern's answer is kept per distinct line text:
 // over the same region text it always answers the same.
 template <class Visit> void forEachFenceLabel(std::string_view text, Visit&& visit) {
-  const icu::RegexPattern* pattern = patterns().fenceLabel.get();
-  if (!pattern)
-    return;
+  const icu::RegexPattern& pattern = *patterns().fenceLabel;
   ICUText utext(text);
   std::unique_ptr<icu::RegexMatcher> matcher;
   // Line text -> the label's offset and length within the line (length 0: no label).
@@ -174,8 +173,8 @@ template <class Visit> void forEachFenceLabel(std::string_view text, Visit&& vis
     const std::string_view line = text.substr(start, end - start);
     auto [answer, isNew] = answers.try_emplace(line, 0, 0);
     if (isNew) {
-      if (!matcher && !(matcher = makeICUMatcher(*pattern, utext)))
-        return false;
+      if (!matcher)
+        matcher = makeICUMatcher(pattern, utext);
       UErrorCode status = U_ZERO_ERROR;
       matcher->region(static_cast<int64_t>(start), static_cast<int64_t>(end), status);
       if (U_SUCCESS(status) && matcher->lookingAt(status) && U_SUCCESS(status)) {
@@ -190,14 +189,6 @@ template <class Visit> void forEachFenceLabel(std::string_view text, Visit&& vis
       return true;
     return visit(line.substr(answer->second.first, answer->second.second));
   });
-}
-
-std::string lowercasedASCII(std::string_view label) {
-  std::string lower(label);
-  for (char& c : lower)
-    if (c >= 'A' && c <= 'Z')
-      c = static_cast<char>(c - 'A' + 'a');
-  return lower;
 }
 
 bool contains(std::string_view text, std::string_view opener) {
@@ -291,7 +282,7 @@ std::vector<std::string> fenceLanguages(std::string_view markdown) {
   forEachFenceLabel(markdown, [&](std::string_view label) {
     if (!seen.insert(label).second)
       return true;
-    std::string name = lowercasedASCII(label);
+    std::string name = ASCII::lowercased(label);
     if (auto alias = aliases().find(name); alias != aliases().end())
       name = alias->second;
     if (auto component = components().find(name); component != components().end()) {
@@ -304,13 +295,13 @@ std::vector<std::string> fenceLanguages(std::string_view markdown) {
 }
 
 bool hasMermaidBlock(std::string_view markdown) {
-  if (const icu::RegexPattern* container = patterns().mermaidContainer.get()) {
+  {
     ICUText utext(markdown);
     std::unique_ptr<icu::RegexMatcher> matcher;
     bool found = false;
     forEachOpenerLine(markdown, {":::"}, [&](std::size_t start, std::size_t end) {
-      if (!matcher && !(matcher = makeICUMatcher(*container, utext)))
-        return false;
+      if (!matcher)
+        matcher = makeICUMatcher(*patterns().mermaidContainer, utext);
       UErrorCode status = U_ZERO_ERROR;
       matcher->region(static_cast<int64_t>(start), static_cast<int64_t>(end), status);
       found = U_SUCCESS(status) && matcher->lookingAt(status) && U_SUCCESS(status);
@@ -321,8 +312,7 @@ bool hasMermaidBlock(std::string_view markdown) {
   }
   bool found = false;
   forEachFenceLabel(markdown, [&](std::string_view label) {
-    const std::string lower = lowercasedASCII(label);
-    found = lower == "mermaid" || lower == "mmd";
+    found = ASCII::equalsIgnoringCase(label, "mermaid") || ASCII::equalsIgnoringCase(label, "mmd");
     return !found;
   });
   return found;

@@ -1,8 +1,29 @@
 #include "PreviewCore/ExtensionModule.h"
 
-#include <cerrno>
+#include <atomic>
 
-std::string_view extensionModuleName() {
-  const std::string_view program = program_invocation_short_name;
-  return program.starts_with("NotebookLens") ? "NotebookLens" : "MarkdownLens";
+namespace {
+// -1: not declared; otherwise the ExtensionModule's value.
+std::atomic<int> declaredModule{-1};
+} // namespace
+
+std::string_view moduleName(ExtensionModule module) {
+  switch (module) {
+  case ExtensionModule::markdownLens:
+    return "MarkdownLens";
+  case ExtensionModule::notebookLens:
+    return "NotebookLens";
+  }
+  return "MarkdownLens";
+}
+
+void declareRunningExtension(ExtensionModule module) {
+  declaredModule.store(static_cast<int>(module), std::memory_order_relaxed);
+}
+
+std::optional<ExtensionModule> runningExtension() {
+  const int value = declaredModule.load(std::memory_order_relaxed);
+  if (value < 0)
+    return std::nullopt;
+  return static_cast<ExtensionModule>(value);
 }

@@ -2,43 +2,15 @@
 
 #include "PreviewCore/ICUText.h"
 
-#include <memory>
-#include <new>
-#include <unicode/brkiter.h>
-#include <unicode/locid.h>
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
 namespace Graphemes {
 
-namespace {
-
-// One character BreakIterator per thread, cloned from a process-wide prototype.
-icu::BreakIterator& threadBreakIterator() {
-  static const std::unique_ptr<icu::BreakIterator> prototype = [] {
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> iterator(
-        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    if (U_FAILURE(status) || !iterator)
-      throw std::bad_alloc();
-    return iterator;
-  }();
-  thread_local const std::unique_ptr<icu::BreakIterator> iterator(prototype->clone());
-  if (!iterator)
-    throw std::bad_alloc();
-  return *iterator;
-}
-
-} // namespace
-
 bool detail::forEachClusterEnd(std::string_view region, bool (*onEnd)(void*, std::size_t),
                                void* context) {
   ICUText text(region);
-  icu::BreakIterator& iterator = threadBreakIterator();
-  UErrorCode status = U_ZERO_ERROR;
-  iterator.setText(text.get(), status);
-  if (U_FAILURE(status))
-    return onEnd(context, region.size());
+  icu::BreakIterator& iterator = characterBreakIterator(text);
   std::size_t last = 0;
   for (int32_t end = iterator.next(); end != icu::BreakIterator::DONE; end = iterator.next()) {
     last = static_cast<std::size_t>(end);
@@ -50,13 +22,7 @@ bool detail::forEachClusterEnd(std::string_view region, bool (*onEnd)(void*, std
 
 std::size_t detail::stepBackClusters(std::string_view region, std::size_t& count) {
   ICUText text(region);
-  icu::BreakIterator& iterator = threadBreakIterator();
-  UErrorCode status = U_ZERO_ERROR;
-  iterator.setText(text.get(), status);
-  if (U_FAILURE(status)) {
-    --count;
-    return 0;
-  }
+  icu::BreakIterator& iterator = characterBreakIterator(text);
   int32_t at = iterator.last();
   while (count > 0 && at > 0) {
     const int32_t before = iterator.previous();

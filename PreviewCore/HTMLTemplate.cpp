@@ -1,7 +1,6 @@
 #include "PreviewCore/HTMLTemplate.h"
 
 #include "Foundation/FileRead.h"
-#include "PreviewCore/ExtensionModule.h"
 #include "PreviewCore/HTMLTemplateCache.h"
 
 #include <map>
@@ -60,7 +59,8 @@ std::string resourceKey(const Bundle& bundle, std::optional<std::string_view> su
   return key;
 }
 
-const std::string& cachedTemplateText(std::string_view name, const Bundle& bundle) {
+const std::string& cachedTemplateText(std::string_view name, const Bundle& bundle,
+                                      ExtensionModule module) {
   std::string key = "tpl|" + bundle.identity() + "|";
   key += name;
   key += ".html";
@@ -69,7 +69,7 @@ const std::string& cachedTemplateText(std::string_view name, const Bundle& bundl
   if (auto found = cache.entries.find(key); found != cache.entries.end())
     return found->second;
   // A failed read throws from here and leaves nothing behind.
-  std::string text = readTemplateText(name, bundle);
+  std::string text = readTemplateText(name, bundle, module);
   return cache.entries.emplace(std::move(key), std::move(text)).first->second;
 }
 
@@ -77,8 +77,8 @@ const std::string& cachedTemplateText(std::string_view name, const Bundle& bundl
 
 // As a platform error it is its type, qualified by the extension's module, with case number 0.
 // The description names the missing template so that a failed preview says what is wrong.
-Error::Error(std::string name)
-    : name_(std::move(name)), domain_(std::string(extensionModuleName()) + ".HTMLTemplate.Error"),
+Error::Error(std::string name, ExtensionModule module)
+    : name_(std::move(name)), domain_(std::string(moduleName(module)) + ".HTMLTemplate.Error"),
       description_("The operation couldn\u2019t be completed: the page template \u201C" + name_ +
                    "\u201D is missing from the extension\u2019s resources. (" + domain_ +
                    " error 0.)") {}
@@ -87,22 +87,22 @@ NSError Error::nsError() const {
   return {domain_, 0, description_};
 }
 
-std::string readTemplateText(std::string_view name, const Bundle& bundle) {
+std::string readTemplateText(std::string_view name, const Bundle& bundle, ExtensionModule module) {
   std::optional<URL> url = bundle.urlForResource(name, "html");
   if (!url)
-    throw Error::templateNotFound(std::string(name));
+    throw Error::templateNotFound(std::string(name), module);
   try {
     return readResourceFile(*url);
   } catch (const std::exception&) {
-    throw Error::templateNotFound(std::string(name));
+    throw Error::templateNotFound(std::string(name), module);
   }
 }
 
-std::string templateText(std::string_view name, const Bundle& bundle) {
-  return cachedTemplateText(name, bundle);
+std::string templateText(std::string_view name, const Bundle& bundle, ExtensionModule module) {
+  return cachedTemplateText(name, bundle, module);
 }
 
-ParsedTemplate templateNamed(std::string_view name, const Bundle& bundle) {
+ParsedTemplate templateNamed(std::string_view name, const Bundle& bundle, ExtensionModule module) {
   std::string key = bundle.identity() + "|";
   key += name;
   Cache<ParsedTemplate>& cache = templateCache();
@@ -110,7 +110,7 @@ ParsedTemplate templateNamed(std::string_view name, const Bundle& bundle) {
   if (auto found = cache.entries.find(key); found != cache.entries.end())
     return found->second;
   ParsedTemplate parsed = std::make_shared<const std::vector<TokenizedTemplate::Segment>>(
-      TokenizedTemplate::parse(cachedTemplateText(name, bundle)));
+      TokenizedTemplate::parse(cachedTemplateText(name, bundle, module)));
   cache.entries.emplace(std::move(key), parsed);
   return parsed;
 }

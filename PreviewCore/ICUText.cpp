@@ -1,6 +1,9 @@
 #include "PreviewCore/ICUText.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <new>
+#include <unicode/locid.h>
 
 ICUText::ICUText(std::string_view utf8) {
   UErrorCode status = U_ZERO_ERROR;
@@ -17,15 +20,21 @@ ICUText::~ICUText() {
   utext_close(text_);
 }
 
-std::unique_ptr<icu::RegexPattern> compileICUPattern(std::string_view utf8Pattern, uint32_t flags) {
+std::unique_ptr<icu::RegexPattern> compileICUPattern(std::string_view utf8Pattern,
+                                                     std::uint32_t flags, std::string_view file,
+                                                     std::uint_least32_t line) {
   UErrorCode status = U_ZERO_ERROR;
   UParseError parseError;
   std::unique_ptr<icu::RegexPattern> pattern(
       icu::RegexPattern::compile(icu::UnicodeString::fromUTF8(icu::StringPiece(
                                      utf8Pattern.data(), static_cast<int32_t>(utf8Pattern.size()))),
                                  flags, parseError, status));
-  if (U_FAILURE(status))
-    return nullptr;
+  if (U_FAILURE(status) || !pattern) {
+    std::fprintf(stderr, "Fatal error: a pattern does not compile (%s): file %.*s, line %u\n",
+                 u_errorName(status), static_cast<int>(file.size()), file.data(),
+                 static_cast<unsigned>(line));
+    std::abort();
+  }
   return pattern;
 }
 
@@ -34,7 +43,26 @@ std::unique_ptr<icu::RegexMatcher> makeICUMatcher(const icu::RegexPattern& patte
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<icu::RegexMatcher> matcher(pattern.matcher(status));
   if (U_FAILURE(status) || !matcher)
-    return nullptr;
+    throw std::bad_alloc();
   matcher->reset(text.get());
   return matcher;
+}
+
+icu::BreakIterator& characterBreakIterator(const ICUText& text) {
+  static const std::unique_ptr<icu::BreakIterator> prototype = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> iterator(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    if (U_FAILURE(status) || !iterator)
+      throw std::bad_alloc();
+    return iterator;
+  }();
+  thread_local const std::unique_ptr<icu::BreakIterator> iterator(prototype->clone());
+  if (!iterator)
+    throw std::bad_alloc();
+  UErrorCode status = U_ZERO_ERROR;
+  iterator->setText(text.get(), status);
+  if (U_FAILURE(status))
+    throw std::bad_alloc();
+  return *iterator;
 }

@@ -1,54 +1,21 @@
 #include "PreviewCore/ImageReferenceScanner.h"
 
-#include "PreviewCore/InlineLocalAssets.h"
+#include "PreviewCore/ExtensionModule.h"
+#include "PreviewCore/ICUText.h"
 
 #include <cstring>
 #include <memory>
-#include <stdexcept>
-#include <unicode/regex.h>
-#include <unicode/utext.h>
+#include <string>
 
 namespace InlineLocalAssets {
 namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
 
-// Owns a UText over borrowed UTF-8 bytes.
-struct UTextCloser {
-  void operator()(UText* text) const { utext_close(text); }
-};
-using UTextPtr = std::unique_ptr<UText, UTextCloser>;
-
-UTextPtr openUTF8(std::string_view utf8) {
-  UErrorCode status = U_ZERO_ERROR;
-  UText* text = utext_openUTF8(nullptr, utf8.data(), static_cast<int64_t>(utf8.size()), &status);
-  if (U_FAILURE(status))
-    throw std::runtime_error(std::string("cannot open the text for matching: ") +
-                             u_errorName(status));
-  return UTextPtr(text);
-}
-
 // The characters that end a destination ("[^)\s\"]" in the image pattern), compiled once.
 const icu::RegexPattern& destinationEndPattern() {
-  static const icu::RegexPattern* pattern = [] {
-    UParseError parseError;
-    UErrorCode status = U_ZERO_ERROR;
-    icu::RegexPattern* compiled =
-        icu::RegexPattern::compile(icu::UnicodeString(u"[)\\s\"]"), 0, parseError, status);
-    if (U_FAILURE(status))
-      throw std::logic_error("destination-end pattern does not compile");
-    return compiled;
-  }();
+  static const std::unique_ptr<icu::RegexPattern> pattern = compileICUPattern(R"re([)\s"])re");
   return *pattern;
-}
-
-std::unique_ptr<icu::RegexMatcher> matcherOver(const icu::RegexPattern& pattern, UText* text) {
-  UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<icu::RegexMatcher> matcher(pattern.matcher(status));
-  if (U_FAILURE(status))
-    throw std::runtime_error(std::string("cannot create a matcher: ") + u_errorName(status));
-  matcher->reset(text);
-  return matcher;
 }
 
 std::size_t find(std::string_view text, std::string_view needle, std::size_t from) {
@@ -60,6 +27,17 @@ std::size_t find(std::string_view text, std::string_view needle, std::size_t fro
 
 } // namespace
 
+const icu::RegexPattern& imagePattern() {
+  static const std::unique_ptr<icu::RegexPattern> pattern = [] {
+    // A failure is reported at the inliner of the extension that runs this code.
+    const std::optional<ExtensionModule> module = runningExtension();
+    const std::string place =
+        std::string(module ? moduleName(*module) : "PreviewCore") + "/InlineLocalAssets";
+    return compileICUPattern(R"re(!\[([^\]]*)\]\(([^)\s"]+)(\s+"[^"]*")?\))re", 0, place, 193);
+  }();
+  return *pattern;
+}
+
 // Every match starts at a "![", and its alternative text runs to the first "]" after it, so the
 // outcome of a candidate depends only on that "]" (and, past the "(", on where the destination
 // ends). Candidates sharing a failed "]" or a failed destination run are skipped without
@@ -67,8 +45,8 @@ std::size_t find(std::string_view text, std::string_view needle, std::size_t fro
 // leftmost, non-overlapping search.
 void forEachImageReference(std::string_view utf8,
                            const std::function<void(const ImageReference&)>& visit) {
-  UTextPtr text = openUTF8(utf8);
-  std::unique_ptr<icu::RegexMatcher> matcher = matcherOver(imagePattern(), text.get());
+  ICUText text(utf8);
+  std::unique_ptr<icu::RegexMatcher> matcher = makeICUMatcher(imagePattern(), text);
   std::unique_ptr<icu::RegexMatcher> destinationEnd;
   const int64_t length = static_cast<int64_t>(utf8.size());
 
@@ -114,7 +92,7 @@ void forEachImageReference(std::string_view utf8,
       failedBracket = bracket;
       if (runStart < utf8.size() && utf8[bracket + 1] == '(') {
         if (!destinationEnd)
-          destinationEnd = matcherOver(destinationEndPattern(), text.get());
+          destinationEnd = makeICUMatcher(destinationEndPattern(), text);
         UErrorCode s = U_ZERO_ERROR;
         failedRunStart = runStart;
         failedRunEnd = destinationEnd->find(static_cast<int64_t>(runStart), s) && U_SUCCESS(s)

@@ -7,8 +7,17 @@
 #include <cstddef>
 #include <functional>
 #include <string_view>
+#include <unicode/uversion.h>
+
+U_NAMESPACE_BEGIN
+class RegexPattern;
+U_NAMESPACE_END
 
 namespace InlineLocalAssets {
+
+// The image pattern (ICU syntax) shared by the Markdown and notebook inliners:
+// "!\[([^\]]*)\]\(([^)\s\"]+)(\s+\"[^\"]*\")?\)". Compiled once per process, on first use.
+const icu::RegexPattern& imagePattern();
 
 // One match: byte ranges into the scanned text. `title` is empty (start == end) when the
 // optional title group did not take part.

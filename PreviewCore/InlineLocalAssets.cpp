@@ -1,36 +1,21 @@
 #include "PreviewCore/InlineLocalAssets.h"
 
+#include "Foundation/ASCII.h"
 #include "Foundation/NSError.h"
 #include "Foundation/UTF8.h"
-#include "PreviewCore/ExtensionModule.h"
 #include "PreviewCore/ImageReferenceScanner.h"
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
-#include <unicode/locid.h>
-#include <unicode/regex.h>
 #include <unicode/uchar.h>
-#include <unicode/unistr.h>
 #include <unicode/utf8.h>
 #include <unistd.h>
 #include <unordered_map>
 
 namespace InlineLocalAssets {
 namespace {
-
-[[noreturn]] void patternCompilationFailed(UErrorCode status) {
-  // The extension that runs this code names the place in its report.
-  const std::string_view module = extensionModuleName();
-  std::fprintf(stderr,
-               "Fatal error: the image pattern does not compile (%s): file %.*s/InlineLocalAssets, "
-               "line 193\n",
-               u_errorName(status), static_cast<int>(module.size()), module.data());
-  std::abort();
-}
 
 int hexValue(char c) {
   if (c >= '0' && c <= '9')
@@ -64,14 +49,6 @@ std::optional<std::string> percentDecoded(std::string_view text) {
   return out;
 }
 
-// Locale-independent lower case: the process's locale (a Turkish one, say) must not turn the
-// extension "GIF" into "gıf".
-std::string lowercased(const std::string& utf8) {
-  std::string out;
-  icu::UnicodeString::fromUTF8(utf8).toLower(icu::Locale::getRoot()).toUTF8String(out);
-  return out;
-}
-
 bool isNumber(UChar32 c) {
   return (U_GET_GC_MASK(c) & U_GC_N_MASK) != 0;
 }
@@ -94,20 +71,6 @@ std::string replacement(std::string_view text, const ImageReference& ref,
 }
 
 } // namespace
-
-const icu::RegexPattern& imagePattern() {
-  static const icu::RegexPattern* pattern = [] {
-    UParseError parseError;
-    UErrorCode status = U_ZERO_ERROR;
-    icu::RegexPattern* compiled = icu::RegexPattern::compile(
-        icu::UnicodeString(u"!\\[([^\\]]*)\\]\\(([^)\\s\"]+)(\\s+\"[^\"]*\")?\\)"), 0, parseError,
-        status);
-    if (U_FAILURE(status))
-      patternCompilationFailed(status);
-    return compiled;
-  }();
-  return *pattern;
-}
 
 bool hasURLScheme(std::string_view destination) {
   const std::size_t colon = destination.find(':');
@@ -179,7 +142,7 @@ std::string rewriteImageReferences(std::string_view text, const URL& baseDirecto
       return;
     }
     std::string identifier = std::string(kIdentifierPrefix) + std::to_string(counter++);
-    attachments[identifier] = Attachment{std::move(bytes), lowercased(url->pathExtension())};
+    attachments[identifier] = Attachment{std::move(bytes), ASCII::lowercased(url->pathExtension())};
     total += size;
     out += replacement(text, ref, identifier);
     identifiers.emplace(destination, std::move(identifier));

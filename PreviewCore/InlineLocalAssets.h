@@ -12,11 +12,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unicode/uversion.h>
-
-U_NAMESPACE_BEGIN
-class RegexPattern;
-U_NAMESPACE_END
 
 namespace InlineLocalAssets {
 
@@ -44,9 +39,6 @@ struct NotebookResult {
 using Reader = std::function<std::string(const URL&)>;
 
 inline constexpr std::string_view kIdentifierPrefix = "lumivale-asset-";
-
-// The shared image pattern, compiled once per process.
-const icu::RegexPattern& imagePattern();
 
 MarkdownResult rewriteMarkdownImages(std::string_view markdown, const URL& baseDirectory,
                                      const Reader& reader, std::int64_t perImageByteCap,

@@ -9,23 +9,15 @@ constexpr std::string_view kDelimiter = "%%";
 template <class Dictionary>
 std::string fill(const std::vector<Segment>& segments, const Dictionary& values) {
   // Two passes: size the result, then copy every piece once into the reserved buffer.
-  std::size_t size = 0;
-  for (const Segment& segment : segments) {
-    if (segment.kind == Segment::Kind::literal) {
-      size += segment.text.size();
-    } else if (auto value = values.find(segment.text); value != values.end()) {
-      size += value->second.size();
-    }
-  }
   std::string result;
-  result.reserve(size);
-  for (const Segment& segment : segments) {
-    if (segment.kind == Segment::Kind::literal) {
-      result.append(segment.text);
-    } else if (auto value = values.find(segment.text); value != values.end()) {
-      result.append(value->second);
-    }
-  }
+  result.reserve(filledSize(segments, [&](std::string_view name) {
+    auto value = values.find(name);
+    return value == values.end() ? 0 : value->second.size();
+  }));
+  fillInto(result, segments, [&](std::string& out, std::string_view name) {
+    if (auto value = values.find(name); value != values.end())
+      out.append(value->second);
+  });
   return result;
 }
 

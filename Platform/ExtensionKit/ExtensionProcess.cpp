@@ -1,5 +1,7 @@
 #include "ExtensionKit/ExtensionProcess.h"
 
+#include "QuickLook/PreviewServiceError.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -13,7 +15,6 @@
 extern char** environ;
 
 namespace {
-constexpr const char* kServiceDomain = "Lumivale.PreviewService";
 constexpr int kReplyPipeSize = 1 << 20;
 } // namespace
 
@@ -62,21 +63,23 @@ ExtensionProcess::~ExtensionProcess() {
   ::close(fromChild_);
 }
 
-std::future<PreviewWire::Reply> ExtensionProcess::request(const std::string& path,
-                                                          const std::string& contentType) {
+std::future<PreviewWire::Reply> ExtensionProcess::request(const std::string& path) {
   std::promise<PreviewWire::Reply> promise;
   std::future<PreviewWire::Reply> future = promise.get_future();
   std::lock_guard lock(mutex_);
   const std::uint64_t id = nextId_++;
   if (deadReason_ || toChild_ < 0) {
-    promise.set_value(PreviewWire::errorReply(id, {kServiceDomain, 4, deadReason_.value_or("")}));
+    promise.set_value(PreviewWire::errorReply(
+        id, makeServiceError(PreviewServiceError::extensionUnavailable,
+                             deadReason_.value_or(name_ + " is not running."))));
     return future;
   }
   std::string frame;
   try {
-    frame = PreviewWire::encodeRequest({id, path, contentType});
+    frame = PreviewWire::encodeRequest({id, path});
   } catch (const std::exception& e) {
-    promise.set_value(PreviewWire::errorReply(id, {kServiceDomain, 5, e.what()}));
+    promise.set_value(PreviewWire::errorReply(
+        id, makeServiceError(PreviewServiceError::unsendableRequest, e.what())));
     return future;
   }
   pending_.emplace(id, std::move(promise));
@@ -104,15 +107,15 @@ void ExtensionProcess::readReplies() {
     problem = std::string(": it sent a malformed reply (") + e.what() + ")";
     ::kill(pid_, SIGKILL);
   }
-  failAll("The preview extension " + name_ + " " + exitDescription() + problem +
-          " before answering.");
+  failAll(name_ + " " + exitDescription() + problem + " before answering.");
 }
 
 void ExtensionProcess::failAll(const std::string& why) {
   std::lock_guard lock(mutex_);
   deadReason_ = why;
   for (auto& [id, promise] : pending_)
-    promise.set_value(PreviewWire::errorReply(id, {kServiceDomain, 4, why}));
+    promise.set_value(PreviewWire::errorReply(
+        id, makeServiceError(PreviewServiceError::extensionUnavailable, why)));
   pending_.clear();
 }
 

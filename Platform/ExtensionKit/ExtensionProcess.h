@@ -25,13 +25,14 @@ public:
   ExtensionProcess& operator=(const ExtensionProcess&) = delete;
 
   // Sends one request; the future yields its reply (possibly an error reply).
-  std::future<PreviewWire::Reply> request(const std::string& path, const std::string& contentType);
+  std::future<PreviewWire::Reply> request(const std::string& path);
 
   pid_t pid() const { return pid_; }
   const std::string& name() const { return name_; }
 
 private:
   void readReplies();
+  // Fails every pending request and every later one; `why` completes "The preview extension ".
   void failAll(const std::string& why);
   std::string exitDescription();
 

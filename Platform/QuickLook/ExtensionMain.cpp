@@ -1,5 +1,6 @@
 #include "QuickLook/ExtensionMain.h"
 
+#include "QuickLook/PreviewServiceError.h"
 #include "QuickLook/PreviewWire.h"
 
 #include <condition_variable>
@@ -24,8 +25,7 @@ public:
       frame.emplace(PreviewWire::encodeReplyFrame(reply));
     } catch (const std::exception& e) {
       failure = PreviewWire::errorReply(
-          reply.id, {"Lumivale.PreviewService", 3,
-                     std::string("The preview cannot be delivered: ") + e.what()});
+          reply.id, makeServiceError(PreviewServiceError::undeliverableReply, e.what()));
       frame.emplace(PreviewWire::encodeReplyFrame(failure));
     }
     std::lock_guard lock(mutex_);
@@ -101,8 +101,7 @@ int QLServePreviewRequests(QLPreviewProvider& provider, int input, int output) {
       request = PreviewWire::decodeRequest(*frame);
     } catch (const PreviewWire::WireError& e) {
       writer->write(PreviewWire::errorReply(
-          frame->id, {"Lumivale.PreviewService", 2,
-                      std::string("The preview request is malformed: ") + e.what()}));
+          frame->id, makeServiceError(PreviewServiceError::malformedRequest, e.what())));
       continue;
     }
     inFlight->begin();
@@ -114,8 +113,7 @@ int QLServePreviewRequests(QLPreviewProvider& provider, int input, int output) {
           try {
             out = reply ? wireReply(id, *reply)
                         : PreviewWire::errorReply(
-                              id, error.value_or(NSError{"Lumivale.PreviewService", 1,
-                                                         "The preview failed without an error."}));
+                              id, error ? *error : makeServiceError(PreviewServiceError::noResult));
           } catch (...) {
             out = PreviewWire::errorReply(id, makeNSError(std::current_exception()));
           }

@@ -40,7 +40,7 @@ std::uint64_t getLE(const char* p, int bytes) {
   return v;
 }
 
-// Reads fields from a payload; every read is bounds-checked.
+// Reads fields from a payload held in memory (a request's); every read is bounds-checked.
 class PayloadReader {
 public:
   explicit PayloadReader(std::string_view payload) : rest_(payload) {}
@@ -57,8 +57,6 @@ public:
     rest_.remove_prefix(length);
     return out;
   }
-  double real() { return std::bit_cast<double>(integer(8)); }
-  std::size_t remaining() const { return rest_.size(); }
   void finish() const {
     if (!rest_.empty())
       throw WireError("the payload has " + std::to_string(rest_.size()) + " unexpected bytes");
@@ -72,19 +70,20 @@ private:
   std::string_view rest_;
 };
 
-std::string frame(MessageType type, std::uint64_t id, const std::string& payload,
-                  std::uint32_t maxPayload) {
-  if (payload.size() > maxPayload)
-    throw WireError("the message is too large (" + std::to_string(payload.size()) + " bytes)");
-  std::string out;
-  out.reserve(kHeaderSize + payload.size());
+// The one frame-header writer. The payload's length is given, or patched in later with
+// setPayloadLength when it is known only at the end.
+void putHeader(std::string& out, MessageType type, std::uint64_t id, std::uint32_t length) {
   putU32(out, kMagic);
   putU16(out, kVersion);
   putU16(out, static_cast<std::uint16_t>(type));
   putU64(out, id);
-  putU32(out, static_cast<std::uint32_t>(payload.size()));
-  out += payload;
-  return out;
+  putU32(out, length);
+}
+constexpr std::size_t kLengthOffset = 16;
+
+void checkPayloadSize(std::size_t size, std::uint32_t maxPayload) {
+  if (size > maxPayload)
+    throw WireError("the message is too large (" + std::to_string(size) + " bytes)");
 }
 
 struct Header {
@@ -111,6 +110,19 @@ Header parseHeader(const char* p, std::uint32_t maxPayload) {
 }
 
 // Reads exactly n bytes into `out` (appending); returns the count read before EOF.
+std::size_t readUpTo(int fd, std::string& out, std::size_t n);
+
+// The one frame-header reader: nullopt when the stream ends cleanly before a frame.
+std::optional<Header> readHeader(int fd, std::uint32_t maxPayload) {
+  std::string head;
+  const std::size_t got = readUpTo(fd, head, kHeaderSize);
+  if (got == 0)
+    return std::nullopt;
+  if (got < kHeaderSize)
+    throw WireError("the stream ends inside a frame header");
+  return parseHeader(head.data(), maxPayload);
+}
+
 std::size_t readUpTo(int fd, std::string& out, std::size_t n) {
   std::size_t got = 0;
   while (got < n) {
@@ -145,14 +157,15 @@ Reply errorReply(std::uint64_t id, NSError error) {
 }
 
 std::string encodeRequest(const Request& request) {
-  std::string payload;
-  putBytes(payload, request.path, kMaxRequestPayload);
-  putBytes(payload, request.contentType, kMaxRequestPayload);
-  return frame(MessageType::request, request.id, payload, kMaxRequestPayload);
-}
-
-std::string encodeReply(const Reply& reply) {
-  return encodeReplyFrame(reply).bytes();
+  std::string out;
+  putHeader(out, MessageType::request, request.id, 0);
+  putBytes(out, request.path, kMaxRequestPayload);
+  const std::size_t payload = out.size() - kHeaderSize;
+  checkPayloadSize(payload, kMaxRequestPayload);
+  std::string length;
+  putU32(length, static_cast<std::uint32_t>(payload));
+  out.replace(kLengthOffset, 4, length);
+  return out;
 }
 
 void OutgoingFrame::appendOwned(std::string_view bytes) {
@@ -226,11 +239,7 @@ OutgoingFrame encodeReplyFrame(const Reply& reply) {
     out.appendReferenced(bytes);
   };
   // The header's length is filled in at the end, when the payload's size is known.
-  putU32(small, kMagic);
-  putU16(small, kVersion);
-  putU16(small, static_cast<std::uint16_t>(MessageType::reply));
-  putU64(small, reply.id);
-  putU32(small, 0);
+  putHeader(small, MessageType::reply, reply.id, 0);
   if (reply.error) {
     small += '\1';
     field(reply.error->domain);
@@ -254,11 +263,10 @@ OutgoingFrame encodeReplyFrame(const Reply& reply) {
   }
   flush();
   const std::size_t payload = out.size_ - kHeaderSize;
-  if (payload > kMaxReplyPayload)
-    throw WireError("the message is too large (" + std::to_string(payload) + " bytes)");
+  checkPayloadSize(payload, kMaxReplyPayload);
   std::string length;
   putU32(length, static_cast<std::uint32_t>(payload));
-  out.owned_.replace(16, 4, length);
+  out.owned_.replace(kLengthOffset, 4, length);
   return out;
 }
 
@@ -269,71 +277,18 @@ Request decodeRequest(const Frame& frame) {
   Request request;
   request.id = frame.id;
   request.path = in.bytes();
-  request.contentType = in.bytes();
   in.finish();
   if (request.path.empty() || request.path.find('\0') != std::string::npos)
     throw WireError("the request names no usable file path");
   return request;
 }
 
-Reply decodeReply(const Frame& frame) {
-  if (frame.type != MessageType::reply)
-    throw WireError("expected a reply frame");
-  PayloadReader in(frame.payload);
-  Reply reply;
-  reply.id = frame.id;
-  const auto status = in.integer(1);
-  if (status == 1) {
-    NSError error;
-    error.domain = in.bytes();
-    error.code = static_cast<std::int64_t>(in.integer(8));
-    error.localizedDescription = in.bytes();
-    reply.error = std::move(error);
-  } else if (status == 0) {
-    reply.title = in.bytes();
-    reply.contentType = in.bytes();
-    reply.width = in.real();
-    reply.height = in.real();
-    reply.stringEncoding = in.bytes();
-    reply.data = in.bytes();
-    const auto count = in.integer(4);
-    // Each attachment takes at least four length fields.
-    if (count > in.remaining() / 16)
-      throw WireError("the reply announces more attachments than it carries");
-    for (std::uint64_t i = 0; i < count; ++i) {
-      ReplyAttachment a;
-      a.identifier = in.bytes();
-      a.typeIdentifier = in.bytes();
-      a.mimeType = in.bytes();
-      a.data = in.bytes();
-      reply.attachments.push_back(std::move(a));
-    }
-  } else {
-    throw WireError("unknown reply status " + std::to_string(status));
-  }
-  in.finish();
-  return reply;
-}
-
-Frame decodeFrame(std::string_view bytes, std::uint32_t maxPayload) {
-  if (bytes.size() < kHeaderSize)
-    throw WireError("the frame is shorter than its header");
-  Header header = parseHeader(bytes.data(), maxPayload);
-  if (bytes.size() != kHeaderSize + header.length)
-    throw WireError("the frame's length does not match its header");
-  return {header.type, header.id, std::string(bytes.substr(kHeaderSize))};
-}
-
 std::optional<Frame> readFrame(int fd, std::uint32_t maxPayload) {
-  std::string head;
-  const std::size_t got = readUpTo(fd, head, kHeaderSize);
-  if (got == 0)
+  const std::optional<Header> header = readHeader(fd, maxPayload);
+  if (!header)
     return std::nullopt;
-  if (got < kHeaderSize)
-    throw WireError("the stream ends inside a frame header");
-  Header header = parseHeader(head.data(), maxPayload);
-  Frame frame{header.type, header.id, {}};
-  if (readUpTo(fd, frame.payload, header.length) < header.length)
+  Frame frame{header->type, header->id, {}};
+  if (readUpTo(fd, frame.payload, header->length) < header->length)
     throw WireError("the stream ends inside a frame payload");
   return frame;
 }
@@ -419,19 +374,15 @@ private:
 } // namespace
 
 std::optional<Reply> readReply(int fd, std::uint32_t maxPayload) {
-  std::string head;
-  const std::size_t got = readUpTo(fd, head, kHeaderSize);
-  if (got == 0)
+  const std::optional<Header> header = readHeader(fd, maxPayload);
+  if (!header)
     return std::nullopt;
-  if (got < kHeaderSize)
-    throw WireError("the stream ends inside a frame header");
-  Header header = parseHeader(head.data(), maxPayload);
-  if (header.type != MessageType::reply)
+  if (header->type != MessageType::reply)
     throw WireError("expected a reply frame");
   // Reads never go beyond the payload's announced length, so the next frame stays unread.
-  auto in = std::make_unique<PayloadStream>(fd, header.length);
+  auto in = std::make_unique<PayloadStream>(fd, header->length);
   Reply reply;
-  reply.id = header.id;
+  reply.id = header->id;
   const auto status = in->integer(1);
   if (status == 1) {
     NSError error;

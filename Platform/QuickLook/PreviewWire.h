@@ -1,7 +1,10 @@
 // PreviewWire: the framing between the preview service and an extension process. Each message
 // is one frame: a fixed 20-byte header (magic "LQLW", version, type, request id, payload
 // length; little endian) and a payload of length-prefixed fields. Binary-safe; every length is
-// checked against its bound before anything is allocated for it.
+// checked against its bound before anything is allocated for it. Each layout has one writer and
+// one reader, which the service, the extensions and the tests all use:
+//   request: encodeRequest -> readFrame + decodeRequest (the extension side)
+//   reply:   encodeReplyFrame -> readReply (the service side)
 #pragma once
 
 #include "Foundation/NSError.h"
@@ -16,7 +19,7 @@
 namespace PreviewWire {
 
 inline constexpr std::uint32_t kMagic = 0x574C514C; // "LQLW" read as little endian
-inline constexpr std::uint16_t kVersion = 1;
+inline constexpr std::uint16_t kVersion = 2;
 inline constexpr std::size_t kHeaderSize = 20;
 // A request names a file; a reply carries a page and its attachments.
 inline constexpr std::uint32_t kMaxRequestPayload = 64 * 1024;
@@ -37,10 +40,10 @@ struct Frame {
   std::string payload;
 };
 
+// A request names the document; the extension works out the rest from the file itself.
 struct Request {
   std::uint64_t id = 0;
-  std::string path;        // absolute path of the document
-  std::string contentType; // the document's type identifier, as the service determined it
+  std::string path; // absolute path of the document
   friend bool operator==(const Request&, const Request&) = default;
 };
 
@@ -95,16 +98,14 @@ private:
   std::size_t size_ = 0;
 };
 
+// The request's frame. Throws WireError when it does not fit kMaxRequestPayload.
 std::string encodeRequest(const Request& request);
-// Throws WireError when the reply does not fit kMaxReplyPayload.
-std::string encodeReply(const Reply& reply);
+// The reply's frame. Throws WireError when it does not fit kMaxReplyPayload.
 OutgoingFrame encodeReplyFrame(const Reply& reply);
 
+// The request a request frame carries; WireError for another frame type or a payload whose
+// fields do not add up or name no usable path.
 Request decodeRequest(const Frame& frame);
-Reply decodeReply(const Frame& frame);
-
-// Parses a frame from a complete byte string (header and payload).
-Frame decodeFrame(std::string_view bytes, std::uint32_t maxPayload);
 
 // Reads one frame from `fd`. nullopt when the stream ends cleanly between frames; WireError for
 // a malformed frame or one cut short; retries on EINTR. The payload buffer grows with the data
@@ -112,8 +113,9 @@ Frame decodeFrame(std::string_view bytes, std::uint32_t maxPayload);
 std::optional<Frame> readFrame(int fd, std::uint32_t maxPayload);
 
 // Reads one reply frame from `fd` straight into the reply's fields, so that a large page is
-// not held twice (as frame payload and as field). Errors and end of stream as readFrame and
-// decodeReply; each field's buffer grows with the data that actually arrives.
+// not held twice (as frame payload and as field). nullopt at a clean end of stream; WireError
+// as readFrame, and for a payload whose fields do not add up. Each field's buffer grows with
+// the data that actually arrives.
 std::optional<Reply> readReply(int fd, std::uint32_t maxPayload);
 
 // Writes all bytes (retrying on EINTR and short writes); false when the peer is gone.

@@ -1,5 +1,6 @@
 #include "UniformTypeIdentifiers/UTType.h"
 
+#include "Foundation/ASCII.h"
 #include "Foundation/PropertyList.h"
 
 #include <algorithm>
@@ -14,13 +15,6 @@ struct Declaration {
   std::vector<std::string> extensions; // lower case
   std::vector<std::string> mimeTypes;  // lower case
 };
-
-std::string lowered(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return out;
-}
 
 // The type table: built-in declarations first, then those registered from Info.plists.
 class TypeTable {
@@ -159,7 +153,7 @@ std::optional<UTType> UTType::fromFilenameExtension(std::string_view extension,
                                                     const UTType& conformingTo) {
   if (extension.empty())
     return std::nullopt;
-  const std::string wanted = lowered(extension);
+  const std::string wanted = ASCII::lowercased(extension);
   auto candidates = TypeTable::shared().identifiersWhere([&](const Declaration& d) {
     return std::find(d.extensions.begin(), d.extensions.end(), wanted) != d.extensions.end();
   });
@@ -176,7 +170,7 @@ std::optional<UTType> UTType::fromFilenameExtension(std::string_view extension) 
 }
 
 std::optional<UTType> UTType::fromMIMEType(std::string_view mimeType) {
-  const std::string wanted = lowered(mimeType);
+  const std::string wanted = ASCII::lowercased(mimeType);
   auto candidates = TypeTable::shared().identifiersWhere([&](const Declaration& d) {
     return std::find(d.mimeTypes.begin(), d.mimeTypes.end(), wanted) != d.mimeTypes.end();
   });
@@ -199,9 +193,9 @@ void UTType::registerTypeDeclarations(const PropertyList& infoDictionary) {
           *identifier->asString(), stringsOf(entry.member("UTTypeConformsTo")), {}, {}};
       if (const PropertyList* tags = entry.member("UTTypeTagSpecification")) {
         for (const std::string& e : stringsOf(tags->member("public.filename-extension")))
-          declaration.extensions.push_back(lowered(e));
+          declaration.extensions.push_back(ASCII::lowercased(e));
         for (const std::string& m : stringsOf(tags->member("public.mime-type")))
-          declaration.mimeTypes.push_back(lowered(m));
+          declaration.mimeTypes.push_back(ASCII::lowercased(m));
       }
       TypeTable::shared().add(std::move(declaration));
     }

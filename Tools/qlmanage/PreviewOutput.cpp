@@ -1,5 +1,6 @@
 #include "PreviewOutput.h"
 
+#include "Foundation/ASCII.h"
 #include "UniformTypeIdentifiers/UTType.h"
 
 #include <algorithm>
@@ -26,9 +27,7 @@ bool isPlainFileName(const std::string& name) {
 }
 
 bool isMIMEType(const std::string& text) {
-  auto token = [](char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || std::strchr("!#$&^_.+-", c);
-  };
+  auto token = [](char c) { return ASCII::isAlnum(c) || std::strchr("!#$&^_.+-", c); };
   const auto slash = text.find('/');
   return slash != std::string::npos && slash > 0 && slash + 1 < text.size() && text.size() < 128 &&
          std::all_of(text.begin(), text.begin() + slash, token) &&
@@ -76,20 +75,11 @@ std::string scriptSafeLiteral(std::string_view text) {
   return out;
 }
 
-bool startsWithIgnoringCase(std::string_view text, std::size_t at, std::string_view lower) {
-  if (text.size() - at < lower.size())
-    return false;
-  for (std::size_t i = 0; i < lower.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(text[at + i])) != lower[i])
-      return false;
-  return true;
-}
-
 // Where the resolver goes: just after the opening <head ...> tag; failing that, after a
 // leading doctype; failing that, at the very start. Tags are matched without regard to case.
 std::size_t insertionPoint(std::string_view page) {
   for (std::size_t at = page.find('<'); at != std::string_view::npos; at = page.find('<', at + 1)) {
-    if (!startsWithIgnoringCase(page, at, "<head"))
+    if (!ASCII::startsWithIgnoringCase(page.substr(at), "<head"))
       continue;
     const char next = at + 5 < page.size() ? page[at + 5] : '\0';
     if (next == '>' || next == ' ' || next == '\t' || next == '\n' || next == '\r') {
@@ -99,7 +89,7 @@ std::size_t insertionPoint(std::string_view page) {
       break; // no tag closes after this one either
     }
   }
-  if (startsWithIgnoringCase(page, 0, "<!doctype")) {
+  if (ASCII::startsWithIgnoringCase(page, "<!doctype")) {
     const std::size_t close = page.find('>');
     if (close != std::string_view::npos)
       return close + 1;

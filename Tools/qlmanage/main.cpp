@@ -57,7 +57,6 @@ struct Options {
 
 Options parseOptions(int argc, char** argv) {
   Options options;
-  options.app = fs::path("/proc/self/exe");
   std::error_code ec;
   fs::path self = fs::read_symlink("/proc/self/exe", ec);
   options.app = (ec ? fs::current_path() : self.parent_path()) / "Lumivale Quick Look.app";
@@ -237,7 +236,7 @@ int main(int argc, char** argv) {
       }
       try {
         ExtensionProcess& process = processes.processFor(*job.extension);
-        PreviewWire::Reply reply = process.request(job.path.string(), job.contentType).get();
+        PreviewWire::Reply reply = process.request(job.path.string()).get();
         if (std::string error = replyError(reply); !error.empty()) {
           report(job, error);
           continue;

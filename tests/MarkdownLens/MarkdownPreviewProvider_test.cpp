@@ -1,4 +1,7 @@
 #include "MarkdownLens/MarkdownPreviewProvider.h"
+#include "PreviewCore/InlineLocalAssets.h"
+#include "PreviewCore/PreviewReplyBuilder.h"
+#include "ScopedLocale.h"
 
 #include <gtest/gtest.h>
 
@@ -28,4 +31,21 @@ TEST(MarkdownPreviewProviderTest, FenceChoice) {
   // Runs count user-perceived characters: a backtick carrying a combining mark ends a run.
   EXPECT_EQ(MP::wrapMermaidSource("````\u0301 ~~~~"), "````mermaid\n````\u0301 ~~~~\n````");
   EXPECT_EQ(MP::wrapMermaidSource("```\u0301"), "~~~mermaid\n```\u0301\n~~~");
+}
+
+// The extension tests are ASCII-only: a Turkish locale (where <cctype> leaves "I" as it is)
+// changes neither the Mermaid test nor the extension an inlined image is typed by.
+TEST(MarkdownPreviewProviderTest, ExtensionsIgnoreTheProcessLocale) {
+  ScopedLocale turkish(kTurkishLocale);
+  if (!turkish.active())
+    GTEST_SKIP() << kTurkishLocale << " is not installed";
+  EXPECT_TRUE(MP::isMermaidSource("MERMAID", "just prose"));
+  EXPECT_TRUE(MP::isMermaidSource("MmD", "graph TD"));
+  auto result = InlineLocalAssets::rewriteMarkdownImages(
+      "![a](IMAGE.GIF)", URL::fileURLWithPath("/docs/"),
+      [](const URL&) { return std::string("GIF89a"); }, 100, 100);
+  ASSERT_EQ(result.attachments.size(), 1u);
+  EXPECT_EQ(result.attachments.begin()->second.pathExtension, "gif");
+  QLPreviewReplyAttachments attachments = PreviewReplyBuilder::replyAttachments(result.attachments);
+  EXPECT_EQ(attachments.begin()->second.contentType(), UTType::gif);
 }

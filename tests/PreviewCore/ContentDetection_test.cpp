@@ -1,3 +1,4 @@
+#include "Foundation/ASCII.h"
 #include "PreviewCore/ContentDetection.h"
 #include "PreviewCore/Graphemes.h"
 #include "PreviewCore/ICUText.h"
@@ -53,7 +54,6 @@ TEST(ContentDetectionFenceLanguages, FenceShapes) {
 TEST(ContentDetectionFenceLanguages, SameAsWholeTextPattern) {
   auto pattern =
       compileICUPattern(R"((?m)^[ \t]*(?:```|~~~)[ \t]*(?:\{[ \t]*\.?)?([A-Za-z0-9+_.-]+))");
-  ASSERT_TRUE(pattern);
   const std::vector<std::string> pieces = {
       "```",    "~~~",    "`",  "~",  " ",  "\t",  "{",  ".",      "\n",  "\r", "\r\n",
       "\u2028", "\u0085", "\v", "py", "JS", "c++", "ts", "\u00e9", ":::", "go", "x"};
@@ -70,8 +70,7 @@ TEST(ContentDetectionFenceLanguages, SameAsWholeTextPattern) {
     while (matcher->find(status)) {
       std::string label = text.substr(matcher->start64(1, status),
                                       matcher->end64(1, status) - matcher->start64(1, status));
-      for (char& c : label)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      label = ASCII::lowercased(label);
       static const std::map<std::string, Names> known{{"py", {"python"}},
                                                       {"js", {"clike", "javascript"}},
                                                       {"c++", {"c", "clike", "cpp"}},

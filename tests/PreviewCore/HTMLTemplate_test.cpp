@@ -9,6 +9,8 @@ using Segment = TokenizedTemplate::Segment;
 
 namespace {
 
+constexpr ExtensionModule kModule = ExtensionModule::markdownLens;
+
 std::size_t readsOf(const std::filesystem::path& file) {
   return HTMLTemplate::resourceFileReadCount(file.string());
 }
@@ -19,20 +21,20 @@ TEST(HTMLTemplateTest, TemplateIsReadAndParsedOncePerBundleObject) {
   TemporaryBundle dir;
   auto file = dir.writeResource("page.html", "<b>%%BODY%%</b>");
   auto bundle = dir.open();
-  HTMLTemplate::ParsedTemplate first = HTMLTemplate::templateNamed("page", *bundle);
+  HTMLTemplate::ParsedTemplate first = HTMLTemplate::templateNamed("page", *bundle, kModule);
   EXPECT_EQ(*first, (std::vector<Segment>{Segment::literal("<b>"), Segment::token("BODY"),
                                           Segment::literal("</b>")}));
-  EXPECT_EQ(HTMLTemplate::templateNamed("page", *bundle), first);
-  EXPECT_EQ(HTMLTemplate::templateText("page", *bundle), "<b>%%BODY%%</b>");
+  EXPECT_EQ(HTMLTemplate::templateNamed("page", *bundle, kModule), first);
+  EXPECT_EQ(HTMLTemplate::templateText("page", *bundle, kModule), "<b>%%BODY%%</b>");
   EXPECT_EQ(readsOf(file), 1u);
 
   dir.writeResource("page.html", "changed");
-  EXPECT_EQ(HTMLTemplate::templateText("page", *bundle), "<b>%%BODY%%</b>");
-  EXPECT_EQ(HTMLTemplate::readTemplateText("page", *bundle), "changed");
+  EXPECT_EQ(HTMLTemplate::templateText("page", *bundle, kModule), "<b>%%BODY%%</b>");
+  EXPECT_EQ(HTMLTemplate::readTemplateText("page", *bundle, kModule), "changed");
   EXPECT_EQ(readsOf(file), 2u);
 
   auto other = dir.open();
-  EXPECT_EQ(*HTMLTemplate::templateNamed("page", *other),
+  EXPECT_EQ(*HTMLTemplate::templateNamed("page", *other, kModule),
             std::vector<Segment>{Segment::literal("changed")});
   EXPECT_EQ(readsOf(file), 3u);
 
@@ -45,7 +47,7 @@ TEST(HTMLTemplateTest, MissingTemplateFailsEveryTimeUntilItAppears) {
   TemporaryBundle dir;
   auto bundle = dir.open();
   try {
-    HTMLTemplate::templateNamed("markdown-template", *bundle);
+    HTMLTemplate::templateNamed("markdown-template", *bundle, kModule);
     FAIL() << "no error";
   } catch (const HTMLTemplate::Error& error) {
     EXPECT_EQ(error.kind(), HTMLTemplate::Error::Kind::templateNotFound);
@@ -61,24 +63,43 @@ TEST(HTMLTemplateTest, MissingTemplateFailsEveryTimeUntilItAppears) {
         "0.)");
     EXPECT_EQ(makeNSError(std::current_exception()), ns);
   }
-  EXPECT_THROW(HTMLTemplate::templateText("markdown-template", *bundle), HTMLTemplate::Error);
+  EXPECT_THROW(HTMLTemplate::templateText("markdown-template", *bundle, kModule),
+               HTMLTemplate::Error);
   // Templates live at the top level only.
   dir.writeResource("markdown/markdown-template.html", "nested");
-  EXPECT_THROW(HTMLTemplate::templateNamed("markdown-template", *bundle), HTMLTemplate::Error);
+  EXPECT_THROW(HTMLTemplate::templateNamed("markdown-template", *bundle, kModule),
+               HTMLTemplate::Error);
 
   dir.writeResource("markdown-template.html", "now here");
-  EXPECT_EQ(HTMLTemplate::templateText("markdown-template", *bundle), "now here");
+  EXPECT_EQ(HTMLTemplate::templateText("markdown-template", *bundle, kModule), "now here");
 
   // Invalid UTF-8 counts as not found.
   dir.writeResource("latin1.html", "caf\xe9");
-  EXPECT_EQ(HTMLTemplate::Error::templateNotFound("latin1"), [&] {
+  EXPECT_EQ(HTMLTemplate::Error::templateNotFound("latin1", kModule), [&] {
     try {
-      HTMLTemplate::templateNamed("latin1", *bundle);
+      HTMLTemplate::templateNamed("latin1", *bundle, kModule);
     } catch (const HTMLTemplate::Error& e) {
       return e;
     }
-    return HTMLTemplate::Error::templateNotFound("none");
+    return HTMLTemplate::Error::templateNotFound("none", kModule);
   }());
+}
+
+// The domain names the extension that asked for the template, whatever the program is called.
+TEST(HTMLTemplateTest, MissingTemplateErrorNamesTheAskingExtension) {
+  TemporaryBundle dir;
+  auto bundle = dir.open();
+  try {
+    HTMLTemplate::templateNamed("notebook-template", *bundle, ExtensionModule::notebookLens);
+    FAIL() << "no error";
+  } catch (const HTMLTemplate::Error& error) {
+    EXPECT_EQ(error.nsError().domain, "NotebookLens.HTMLTemplate.Error");
+    EXPECT_NE(
+        error.nsError().localizedDescription.find("(NotebookLens.HTMLTemplate.Error error 0.)"),
+        std::string::npos);
+    EXPECT_NE(error, HTMLTemplate::Error::templateNotFound("notebook-template",
+                                                           ExtensionModule::markdownLens));
+  }
 }
 
 TEST(HTMLTemplateTest, AssetsAreCachedAndFailuresRememberedAsEmpty) {

@@ -1,3 +1,4 @@
+#include "PreviewCore/ICUText.h"
 #include "PreviewCore/ImageReferenceScanner.h"
 #include "PreviewCore/InlineLocalAssets.h"
 
@@ -7,9 +8,6 @@
 #include <map>
 #include <stdexcept>
 #include <sys/stat.h>
-#include <unicode/locid.h>
-#include <unicode/regex.h>
-#include <unicode/utext.h>
 #include <unistd.h>
 
 using namespace InlineLocalAssets;
@@ -46,14 +44,12 @@ MarkdownResult rewrite(std::string_view markdown, FakeFiles& files,
 
 // The leftmost non-overlapping matches of ICU's own find(), as (start, end) byte pairs.
 std::vector<std::pair<std::size_t, std::size_t>> plainSearch(const std::string& text) {
+  ICUText utext(text);
+  std::unique_ptr<icu::RegexMatcher> matcher = makeICUMatcher(imagePattern(), utext);
   UErrorCode status = U_ZERO_ERROR;
-  UText* ut = utext_openUTF8(nullptr, text.data(), static_cast<int64_t>(text.size()), &status);
-  std::unique_ptr<icu::RegexMatcher> matcher(imagePattern().matcher(status));
-  matcher->reset(ut);
   std::vector<std::pair<std::size_t, std::size_t>> out;
   while (matcher->find(status))
     out.emplace_back(matcher->start64(status), matcher->end64(status));
-  utext_close(ut);
   return out;
 }
 

@@ -1,4 +1,5 @@
 #include "Foundation/PropertyList.h"
+#include "ScopedLocale.h"
 #include "UniformTypeIdentifiers/UTType.h"
 
 #include <gtest/gtest.h>
@@ -59,4 +60,17 @@ TEST(UTTypeTest, RegistersDeclarationsFromAnInfoDictionary) {
   EXPECT_EQ(type->identifier(), "com.example.widget");
   EXPECT_TRUE(type->conforms(UTType::text));
   EXPECT_EQ(UTType::fromMIMEType("application/x-widget"), type);
+}
+
+// Under a Turkish locale <cctype> leaves "I" as it is, so a locale-bound lookup misses "GIF".
+TEST(UTTypeTest, LookupsIgnoreTheProcessLocale) {
+  ScopedLocale turkish(kTurkishLocale);
+  if (!turkish.active())
+    GTEST_SKIP() << kTurkishLocale << " is not installed";
+  EXPECT_EQ(UTType::fromFilenameExtension("GIF"), UTType::gif);
+  EXPECT_EQ(UTType::fromFilenameExtension("ICO"), UTType::ico);
+  EXPECT_EQ(UTType::fromFilenameExtension("IPYNB"), UTType::notebook);
+  EXPECT_EQ(UTType::fromFilenameExtension("MERMAID"), UTType::mermaid);
+  EXPECT_EQ(UTType::fromMIMEType("IMAGE/GIF"), UTType::gif);
+  EXPECT_EQ(UTType::fromMIMEType("Application/X-IPYNB+JSON"), UTType::notebook);
 }
