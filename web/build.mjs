@@ -12,6 +12,11 @@
 // font files). Every Prism language file carries its dependencies, each guarded, so that any
 // selection of them works when loaded in ascending name order. Our page scripts are bundled
 // with esbuild (IIFE, minified); the Markdown page script is inlined into its template.
+//
+// The renderer's fence tables (PreviewCore/ContentDetection.cpp: label aliases and the Prism
+// components a fence may select) are the one source of the Markdown page's languages: the
+// language files built here and the aliases the page honours (the module
+// "lumivale:fence-languages") are read from them, so that the page and the renderer cannot drift.
 
 import { existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import path from 'node:path';
@@ -19,6 +24,7 @@ import { fileURLToPath } from 'node:url';
 
 const webDir = path.dirname(fileURLToPath(import.meta.url));
 const modulesDir = path.join(webDir, 'node_modules');
+const fenceTablesFile = path.join(webDir, '..', 'PreviewCore', 'ContentDetection.cpp');
 
 function fail(message) {
   console.error(`web/build.mjs: ${message}`);
@@ -92,6 +98,22 @@ async function minifyJS(js, name) {
   return checkInlineScript(name, result.code.trim());
 }
 
+// The module "lumivale:fence-languages", which page code imports for the renderer's tables.
+const fenceLanguagesPlugin = {
+  name: 'fence-languages',
+  setup(build) {
+    build.onResolve({ filter: /^lumivale:fence-languages$/ }, (args) => ({ path: args.path, namespace: 'lumivale' }));
+    build.onLoad({ filter: /.*/, namespace: 'lumivale' }, () => {
+      const { aliases, components } = fenceLanguageTables();
+      return {
+        contents: `export const FENCE_ALIASES = ${JSON.stringify(aliases)};\n` +
+          `export const FENCE_COMPONENTS = ${JSON.stringify(components)};\n`,
+        loader: 'js',
+      };
+    });
+  },
+};
+
 // Bundles one of our page entry points into a minified IIFE. CSS files imported by page modules
 // arrive as text (the modules inject them as <style>).
 async function bundle(entryPoint) {
@@ -105,7 +127,8 @@ async function bundle(entryPoint) {
     platform: 'browser',
     legalComments: 'inline',
     charset: 'utf8',
-    loader: { '.css': 'text', '.svg': 'text' },
+    loader: { '.css': 'text' },
+    plugins: [fenceLanguagesPlugin],
     logLevel: 'silent',
   });
   return checkInlineScript(path.relative(webDir, entryPoint), result.outputFiles[0].text.trim());
@@ -152,10 +175,42 @@ const mermaidJS = () => checkInlineScript('mermaid.min.js', readPackageFile('mer
 
 const prismComponents = JSON.parse(readPackageFile('prismjs', 'components.json')).languages;
 
-const MARKDOWN_PRISM_LANGUAGES = [
-  'bash', 'c', 'clike', 'cpp', 'css', 'go', 'java', 'javascript', 'json', 'markup', 'python', 'ruby',
-  'rust', 'shell-session', 'sql', 'swift', 'typescript', 'yaml',
-];
+// The renderer's two fence tables, read from its source: `aliases` (lower-case label -> Prism
+// component) and `components` (component -> the components it needs loaded too).
+let fenceTables = null;
+function fenceLanguageTables() {
+  if (fenceTables) return fenceTables;
+  const source = readFileSync(fenceTablesFile, 'utf8');
+  const tableBody = (name) => {
+    const found = new RegExp(`& ${name}\\(\\) \\{[^]*?table\\{([^]*?)\\};`).exec(source);
+    if (!found) fail(`${fenceTablesFile}: the ${name}() table is not where the build expects it`);
+    return found[1];
+  };
+  const aliases = {};
+  for (const [, label, component] of tableBody('aliases').matchAll(/\{"([^"]+)",\s*"([^"]+)"\}/g)) {
+    aliases[label] = component;
+  }
+  const components = {};
+  for (const [, name, needs] of tableBody('components').matchAll(/\{"([^"]+)",\s*\{([^}]*)\}\}/g)) {
+    components[name] = [...needs.matchAll(/"([^"]+)"/g)].map((m) => m[1]);
+  }
+  if (Object.keys(aliases).length === 0 || Object.keys(components).length === 0) {
+    fail(`${fenceTablesFile}: the fence tables could not be read`);
+  }
+  for (const [label, component] of Object.entries(aliases)) {
+    if (!components[component]) fail(`fence alias ${label} names ${component}, which is no component`);
+  }
+  fenceTables = { aliases, components };
+  return fenceTables;
+}
+
+// Every Prism language file a Markdown page may carry: each component and what it needs.
+function markdownPrismLanguages() {
+  const { components } = fenceLanguageTables();
+  const names = new Set(Object.keys(components));
+  for (const needs of Object.values(components)) needs.forEach((name) => names.add(name));
+  return [...names].sort();
+}
 
 const asList = (value) => (value === undefined ? [] : Array.isArray(value) ? value : [value]);
 
@@ -243,7 +298,7 @@ async function buildMarkdownResources(dir) {
   writeText(path.join(assets, 'copy-tex.min.js'), copyTexJS());
   writeText(path.join(assets, 'mermaid.min.js'), mermaidJS());
   writeText(path.join(assets, 'prism-core.min.js'), prismCoreJS());
-  for (const name of MARKDOWN_PRISM_LANGUAGES) {
+  for (const name of markdownPrismLanguages()) {
     writeText(path.join(assets, `prism-lang-${name}.min.js`), prismLanguageJS(name));
   }
 }
@@ -257,11 +312,8 @@ async function buildNotebookResources(dir) {
   writeText(path.join(assets, 'prism-python.min.js'), prismLanguageJS('python'));
   writeText(path.join(assets, 'katex.min.js'), katexJS());
   writeText(path.join(assets, 'mermaid.min.js'), mermaidJS());
-  // The notebook viewer and its template are built when their sources exist.
-  const viewerEntry = path.join(webDir, 'src', 'nbv', 'main.js');
-  if (existsSync(viewerEntry)) writeText(path.join(assets, 'nbv.js'), await bundle(viewerEntry));
-  const template = path.join(webDir, 'notebook-template.html');
-  if (existsSync(template)) writeText(path.join(dir, 'notebook-template.html'), readFileSync(template, 'utf8'));
+  writeText(path.join(assets, 'nbv.js'), await bundle(path.join(webDir, 'src', 'nbv', 'main.js')));
+  writeText(path.join(dir, 'notebook-template.html'), readFileSync(path.join(webDir, 'notebook-template.html'), 'utf8'));
 }
 
 async function main() {

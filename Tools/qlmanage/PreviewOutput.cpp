@@ -167,16 +167,6 @@ std::string mimeTypeOf(const PreviewWire::ReplyAttachment& attachment) {
   return "application/octet-stream";
 }
 
-std::string standalonePage(const PreviewWire::Reply& reply) {
-  const std::string script = resolverScript(reply);
-  const std::string_view page = reply.data;
-  const std::size_t at = insertionPoint(page);
-  std::string out;
-  out.reserve(page.size() + script.size());
-  out.append(page.substr(0, at)).append(script).append(page.substr(at));
-  return out;
-}
-
 std::string propertiesJSON(const PreviewWire::Reply& reply) {
   boost::json::object attachments;
   for (const auto& attachment : reply.attachments)

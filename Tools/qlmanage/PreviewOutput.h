@@ -10,11 +10,6 @@
 
 namespace PreviewOutput {
 
-// The page with a resolver script inserted at the very start of <head>, before the page's own
-// policy and scripts: globalThis.lumivaleResolveAttachment(id) returns a data: URL for each
-// attachment (null for unknown identifiers), so "cid:" references resolve in any browser.
-std::string standalonePage(const PreviewWire::Reply& reply);
-
 // PreviewProperties.json: title, contentType, contentSize, stringEncoding, attachments.
 std::string propertiesJSON(const PreviewWire::Reply& reply);
 
@@ -25,6 +20,10 @@ std::string mimeTypeOf(const PreviewWire::ReplyAttachment& attachment);
 // Writes `outputDirectory/<fileName>.qlpreview/` (replacing an earlier one) through a temporary
 // folder that is renamed into place. Throws std::runtime_error, leaving nothing behind, when
 // the reply cannot be written (including attachment identifiers that are not plain file names).
+// Standalone.html is the page with a resolver script inserted at the very start of <head>,
+// before the page's own policy and scripts: globalThis.lumivaleResolveAttachment(id) returns a
+// data: URL for each attachment (null for unknown identifiers), so "cid:" references resolve in
+// any browser.
 std::filesystem::path writePreviewFolder(const std::filesystem::path& outputDirectory,
                                          const std::string& fileName,
                                          const PreviewWire::Reply& reply);

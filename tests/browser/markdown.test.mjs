@@ -180,6 +180,35 @@ for (const colorScheme of ['light', 'dark']) {
   });
 }
 
+// The page honours exactly the renderer's fence aliases: a label the renderer does not alias
+// stays plain even when another fence has made its would-be grammar present.
+describe('Markdown page fence labels', { skip: skipReason }, () => {
+  test('follow the renderer\'s alias table', async () => {
+    const result = await openPage(browser, renderFixture('fence-aliases'));
+    try {
+      assertCleanLoad(result);
+      const dom = await result.page.evaluate(() => {
+        const count = (selector) => document.querySelectorAll(selector).length;
+        return {
+          rust: count('pre.language-rust code .token'),
+          rs: count('code.language-rs'),
+          rsTokens: count('code.language-rs .token'),
+          session: count('pre.language-shell-session code .token'),
+          console: count('code.language-console'),
+          consoleTokens: count('code.language-console .token'),
+          python: count('pre.language-python code .token'),
+        };
+      });
+      assert.ok(dom.rust > 0, 'rust highlighted');
+      assert.ok(dom.session > 0, 'shell-session highlighted');
+      assert.ok(dom.python > 0, 'py, an alias of the renderer, highlighted as python');
+      assert.deepEqual([dom.rs, dom.rsTokens, dom.console, dom.consoleTokens], [1, 0, 1, 0]);
+    } finally {
+      await result.page.close();
+    }
+  });
+});
+
 describe('Markdown page resources', { skip: resourcesSkip }, () => {
   const PNG = 'data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8DwHwAFBQIAX8jx0gAAAABJRU5ErkJggg==';
 

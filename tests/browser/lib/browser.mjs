@@ -8,7 +8,8 @@
 //   screenshot(page, name) -> path of <build>/screenshots/<name>.png
 //   buildDir(), appBundleDir(), extensionResourcesDir(name)
 //
-// The build directory comes from LUMIVALE_BUILD_DIR (default /work/main/build). playwright-core
+// The build directory comes from LUMIVALE_BUILD_DIR (ctest sets it; default: build/ in this
+// checkout, wherever it was cloned). playwright-core
 // is resolved through NODE_PATH (set by ctest) and falls back to the repository's web/node_modules.
 
 import { createRequire } from 'node:module';
@@ -31,7 +32,7 @@ function loadPlaywright() {
 const { chromium } = loadPlaywright();
 
 export function buildDir() {
-  return process.env.LUMIVALE_BUILD_DIR || '/work/main/build';
+  return process.env.LUMIVALE_BUILD_DIR || path.join(repoRoot, 'build');
 }
 
 export function appBundleDir() {

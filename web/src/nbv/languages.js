@@ -1,6 +1,10 @@
 // Prism grammars for the kernels people run in Jupyter. The page ships Prism with its default
 // languages and Python; the others are bundled here and evaluated only when a notebook needs
-// them (each component registers itself on the global Prism, after its dependencies).
+// them (each component registers itself on the global Prism, after its dependencies). Fence
+// labels in Markdown cells take the renderer's aliases, as on the Markdown page; kernel and
+// cell-magic names add their own for the grammars bundled here.
+
+import { FENCE_ALIASES } from 'lumivale:fence-languages';
 
 /* eslint-disable global-require */
 const loaders = {
@@ -48,17 +52,16 @@ const dependencies = {
   typescript: ['javascript'],
 };
 
-// Kernel and cell-magic language names mapped to Prism grammar names.
+// Kernel and cell-magic language names mapped to Prism grammar names, after the fence aliases.
 const aliases = {
+  ...FENCE_ALIASES,
   python3: 'python',
   python2: 'python',
   ipython: 'python',
   ipython2: 'python',
   ipython3: 'python',
-  py: 'python',
   sage: 'python',
   pypy3: 'python',
-  'c++': 'cpp',
   'c++11': 'cpp',
   'c++14': 'cpp',
   'c++17': 'cpp',
@@ -72,25 +75,16 @@ const aliases = {
   '.net-fsharp': 'fsharp',
   '.net-powershell': 'powershell',
   pwsh: 'powershell',
-  sh: 'bash',
-  shell: 'bash',
   zsh: 'bash',
   script: 'bash',
-  js: 'javascript',
   node: 'javascript',
   nodejs: 'javascript',
-  ts: 'typescript',
-  html: 'markup',
-  svg: 'markup',
-  xml: 'markup',
   octave: 'matlab',
-  rb: 'ruby',
   kt: 'kotlin',
   tex: 'latex',
   mathematica: 'wolfram',
   wl: 'wolfram',
   golang: 'go',
-  rust: 'rust',
   yml: 'yaml',
 };
 

@@ -1,24 +1,16 @@
 // Code highlighting with Prism (loaded by the page with `window.Prism = {manual: true}` set
 // before its core, so Prism never runs on its own).
 //
-//   LANGUAGE_ALIASES: fence label (lower case) -> Prism grammar name
+//   LANGUAGE_ALIASES: fence label (lower case) -> Prism grammar name: the renderer's own alias
+//       table (read from it at build time), so a page honours exactly the labels whose grammars
+//       the renderer puts into it
 //   prismLanguageFor(label) -> the name of a loaded grammar for a fence label, or null
 //   highlightCode(root): highlights every <pre><code class="language-…"> whose language is
 //       loaded; blocks in other languages stay plain. Never throws.
 
-export const LANGUAGE_ALIASES = Object.freeze({
-  js: 'javascript', mjs: 'javascript', cjs: 'javascript', jsx: 'javascript', node: 'javascript',
-  ts: 'typescript', tsx: 'typescript', mts: 'typescript', cts: 'typescript',
-  py: 'python', py3: 'python', python3: 'python', ipython: 'python', ipython3: 'python', gyp: 'python',
-  rb: 'ruby', gemspec: 'ruby', rake: 'ruby',
-  sh: 'bash', shell: 'bash', zsh: 'bash', ksh: 'bash', bash: 'bash',
-  console: 'shell-session', 'sh-session': 'shell-session', shellsession: 'shell-session', terminal: 'shell-session',
-  html: 'markup', htm: 'markup', xhtml: 'markup', xml: 'markup', svg: 'markup', plist: 'markup', vue: 'markup',
-  'c++': 'cpp', cc: 'cpp', cxx: 'cpp', hpp: 'cpp', hh: 'cpp', hxx: 'cpp', 'objective-c++': 'cpp', objcpp: 'cpp',
-  h: 'c', objc: 'c', 'objective-c': 'c',
-  yml: 'yaml', golang: 'go', rs: 'rust', jsonc: 'json', json5: 'json', geojson: 'json', ipynb: 'json',
-  psql: 'sql', mysql: 'sql', sqlite: 'sql', postgres: 'sql', postgresql: 'sql',
-});
+import { FENCE_ALIASES } from 'lumivale:fence-languages';
+
+export const LANGUAGE_ALIASES = Object.freeze({ ...FENCE_ALIASES });
 
 export function prismLanguageFor(label) {
   const Prism = globalThis.Prism;
