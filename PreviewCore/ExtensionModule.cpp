@@ -8,13 +8,7 @@ std::atomic<int> declaredModule{-1};
 } // namespace
 
 std::string_view moduleName(ExtensionModule module) {
-  switch (module) {
-  case ExtensionModule::markdownLens:
-    return "MarkdownLens";
-  case ExtensionModule::notebookLens:
-    return "NotebookLens";
-  }
-  return "MarkdownLens";
+  return module == ExtensionModule::notebookLens ? "NotebookLens" : "MarkdownLens";
 }
 
 void declareRunningExtension(ExtensionModule module) {

@@ -1,30 +1,25 @@
 #include "QuickLook/PreviewServiceError.h"
 
+#include <iterator>
 #include <string>
 
 namespace {
 
-// Each case's message; the detail follows it.
-std::string_view messageOf(PreviewServiceError error) {
-  switch (error) {
-  case PreviewServiceError::noResult:
-    return "The preview failed without an error.";
-  case PreviewServiceError::malformedRequest:
-    return "The preview request is malformed: ";
-  case PreviewServiceError::undeliverableReply:
-    return "The preview cannot be delivered: ";
-  case PreviewServiceError::extensionUnavailable:
-    return "The preview extension ";
-  case PreviewServiceError::unsendableRequest:
-    return "The preview request cannot be sent: ";
-  }
-  return "The preview failed: ";
-}
+// Each case's message, by code; the detail follows it.
+constexpr std::string_view kMessages[] = {
+    "",
+    "The preview failed without an error.", // noResult
+    "The preview request is malformed: ",   // malformedRequest
+    "The preview cannot be delivered: ",    // undeliverableReply
+    "The preview extension ",               // extensionUnavailable
+    "The preview request cannot be sent: ", // unsendableRequest
+};
 
 } // namespace
 
 NSError makeServiceError(PreviewServiceError error, std::string_view detail) {
-  std::string description(messageOf(error));
+  const auto code = static_cast<std::size_t>(error);
+  std::string description(code < std::size(kMessages) ? kMessages[code] : std::string_view());
   description += detail;
   return {kPreviewServiceErrorDomain, static_cast<std::int64_t>(error), std::move(description)};
 }

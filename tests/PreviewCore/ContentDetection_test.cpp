@@ -2,6 +2,7 @@
 #include "PreviewCore/ContentDetection.h"
 #include "PreviewCore/Graphemes.h"
 #include "PreviewCore/ICUText.h"
+#include "RandomTexts.h"
 
 #include <atomic>
 #include <gtest/gtest.h>
@@ -54,15 +55,12 @@ TEST(ContentDetectionFenceLanguages, FenceShapes) {
 TEST(ContentDetectionFenceLanguages, SameAsWholeTextPattern) {
   auto pattern =
       compileICUPattern(R"((?m)^[ \t]*(?:```|~~~)[ \t]*(?:\{[ \t]*\.?)?([A-Za-z0-9+_.-]+))");
-  const std::vector<std::string> pieces = {
-      "```",    "~~~",    "`",  "~",  " ",  "\t",  "{",  ".",      "\n",  "\r", "\r\n",
-      "\u2028", "\u0085", "\v", "py", "JS", "c++", "ts", "\u00e9", ":::", "go", "x"};
-  std::mt19937 random(11);
-  std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
+  RandomTexts texts({"```", "~~~", "`",      "~",      " ",      "\t", "{",  ".",
+                     "\n",  "\r",  "\r\n",   "\u2028", "\u0085", "\v", "py", "JS",
+                     "c++", "ts",  "\u00e9", ":::",    "go",     "x"},
+                    11);
   for (int round = 0; round < 3000; ++round) {
-    std::string text;
-    for (int i = 0; i < round % 30; ++i)
-      text += pieces[pick(random)];
+    const std::string text = texts.next(round % 30);
     std::set<std::string> expected;
     ICUText utext(text);
     auto matcher = makeICUMatcher(*pattern, utext);

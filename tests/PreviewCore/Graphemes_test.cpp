@@ -1,5 +1,6 @@
 #include "PreviewCore/Graphemes.h"
 #include "PreviewCore/ICUText.h"
+#include "RandomTexts.h"
 
 #include <gtest/gtest.h>
 #include <memory>
@@ -38,18 +39,14 @@ std::vector<std::string> icuClustersOf(std::string_view text) {
 } // namespace
 
 TEST(GraphemesTest, SegmentsLikeICU) {
-  const std::vector<std::string> pieces = {
-      "a",          "b",          " ",          "`",      "$",      "\r",         "\n",
-      "\r\n",       "\t",         "\x7f",       "\u0301", "\u200d", "\U0001F468", "\U0001F469",
-      "\U0001F1E9", "\U0001F1EA", "\u0600",     "\u0915", "\u094D", "\u00e9",     "\u4e2d",
-      "\u2028",     "\uffff",     "\U0001F3FD", "\u1100", "\u1161", "\u11A8"};
-  std::mt19937 random(7);
-  std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
+  RandomTexts texts({"a",          "b",          " ",          "`",          "$",      "\r",
+                     "\n",         "\r\n",       "\t",         "\x7f",       "\u0301", "\u200d",
+                     "\U0001F468", "\U0001F469", "\U0001F1E9", "\U0001F1EA", "\u0600", "\u0915",
+                     "\u094D",     "\u00e9",     "\u4e2d",     "\u2028",     "\uffff", "\U0001F3FD",
+                     "\u1100",     "\u1161",     "\u11A8"},
+                    7);
   for (int round = 0; round < 2000; ++round) {
-    std::string text;
-    const int length = round % 24;
-    for (int i = 0; i < length; ++i)
-      text += pieces[pick(random)];
+    const std::string text = texts.next(round % 24);
     const std::vector<std::string> expected = icuClustersOf(text);
     ASSERT_EQ(clustersOf(text), expected) << text;
     ASSERT_EQ(Graphemes::graphemeClusterCount(text), expected.size());
@@ -80,16 +77,13 @@ TEST(GraphemesTest, KnownClusters) {
 }
 
 TEST(GraphemesTest, SingleByteClustersMatchFullSegmentation) {
-  const std::vector<std::string> pieces = {
-      "`",          "$",      "a",          " ",      "\u0301",     "\u0600", "\u00e9",
-      "\u4e2d",     "\r\n",   "\n",         "\u200d", "\U0001F600", "\u0903", "\u0085",
-      "\U0001F3FD", "\u1100", "\U0001F1E6", "\u0d4e", "\U000110BD", "\u094d", "\u0915"};
-  std::mt19937 random(3);
-  std::uniform_int_distribution<std::size_t> pick(0, pieces.size() - 1);
+  RandomTexts texts({"`",          "$",      "a",          " ",      "\u0301",     "\u0600",
+                     "\u00e9",     "\u4e2d", "\r\n",       "\n",     "\u200d",     "\U0001F600",
+                     "\u0903",     "\u0085", "\U0001F3FD", "\u1100", "\U0001F1E6", "\u0d4e",
+                     "\U000110BD", "\u094d", "\u0915"},
+                    3);
   for (int round = 0; round < 3000; ++round) {
-    std::string text;
-    for (int i = 0; i < round % 20; ++i)
-      text += pieces[pick(random)];
+    const std::string text = texts.next(round % 20);
     std::vector<std::size_t> expected;
     std::size_t offset = 0;
     for (const std::string& cluster : icuClustersOf(text)) {

@@ -2,11 +2,14 @@
 // that a failed write never leaves a partial file.
 #pragma once
 
+#include "Foundation/NSError.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <set>
 #include <string>
@@ -74,6 +77,25 @@ inline bool writePage(const std::string& output, const std::string& page) {
     return false;
   }
   return true;
+}
+
+// Renders the page with `render` and writes it to args.output. A failure is reported on
+// standard error as "<tool>: <file>: <what went wrong>". Returns the exit status.
+inline int renderAndWrite(const char* tool, const Arguments& args,
+                          const std::function<std::string()>& render) {
+  std::string page;
+  try {
+    page = render();
+  } catch (...) {
+    std::fprintf(stderr, "%s: %s: %s\n", tool, args.input.c_str(),
+                 makeNSError(std::current_exception()).localizedDescription.c_str());
+    return 1;
+  }
+  if (!writePage(args.output, page)) {
+    std::fprintf(stderr, "%s: %s: could not be written\n", tool, args.output.c_str());
+    return 1;
+  }
+  return 0;
 }
 
 } // namespace DriverSupport

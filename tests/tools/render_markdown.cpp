@@ -20,19 +20,9 @@ int main(int argc, char** argv) {
   if (!args)
     return 1;
 
-  std::string page;
-  try {
+  return DriverSupport::renderAndWrite("render-markdown", *args, [&] {
     const std::string markdown = readUTF8Text(URL::fileURLWithPath(args->input));
     const Bundle bundle(args->bundlePath);
-    page = MarkdownRenderer::renderHTML(markdown, bundle);
-  } catch (...) {
-    std::fprintf(stderr, "render-markdown: %s: %s\n", args->input.c_str(),
-                 makeNSError(std::current_exception()).localizedDescription.c_str());
-    return 1;
-  }
-  if (!DriverSupport::writePage(args->output, page)) {
-    std::fprintf(stderr, "render-markdown: %s: could not be written\n", args->output.c_str());
-    return 1;
-  }
-  return 0;
+    return MarkdownRenderer::renderHTML(markdown, bundle);
+  });
 }

@@ -24,24 +24,12 @@ int main(int argc, char** argv) {
   if (!args)
     return 1;
 
-  std::string page;
-  try {
+  return DriverSupport::renderAndWrite("render-notebook", *args, [&] {
     const Bundle bundle(args->bundlePath);
     const URL inputURL = URL::fileURLWithPath(std::filesystem::absolute(args->input).string());
-    if (args->flags.contains("--preview")) {
-      page = NotebookPreviewProvider::makePreview(inputURL, bundle).html;
-    } else {
-      const std::string notebook = readData(inputURL);
-      page = NotebookRenderer::renderHTML(notebook, inputURL.lastPathComponent(), bundle);
-    }
-  } catch (...) {
-    std::fprintf(stderr, "render-notebook: %s: %s\n", args->input.c_str(),
-                 makeNSError(std::current_exception()).localizedDescription.c_str());
-    return 1;
-  }
-  if (!DriverSupport::writePage(args->output, page)) {
-    std::fprintf(stderr, "render-notebook: %s: could not be written\n", args->output.c_str());
-    return 1;
-  }
-  return 0;
+    if (args->flags.contains("--preview"))
+      return NotebookPreviewProvider::makePreview(inputURL, bundle).html;
+    const std::string notebook = readData(inputURL);
+    return NotebookRenderer::renderHTML(notebook, inputURL.lastPathComponent(), bundle);
+  });
 }
