@@ -70,20 +70,24 @@ private:
   std::string_view rest_;
 };
 
-// The one frame-header writer. The payload's length is given, or patched in later with
-// setPayloadLength when it is known only at the end.
-void putHeader(std::string& out, MessageType type, std::uint64_t id, std::uint32_t length) {
+constexpr std::size_t kLengthOffset = 16; // of the payload length within the header
+
+// The one frame-header writer, with the payload's length left at 0 until setPayloadLength.
+void putHeader(std::string& out, MessageType type, std::uint64_t id) {
   putU32(out, kMagic);
   putU16(out, kVersion);
   putU16(out, static_cast<std::uint16_t>(type));
   putU64(out, id);
-  putU32(out, length);
+  putU32(out, 0);
 }
-constexpr std::size_t kLengthOffset = 16;
 
-void checkPayloadSize(std::size_t size, std::uint32_t maxPayload) {
-  if (size > maxPayload)
-    throw WireError("the message is too large (" + std::to_string(size) + " bytes)");
+// Fills in the length of a complete payload in the header at the start of `frame`.
+void setPayloadLength(std::string& frame, std::size_t payload, std::uint32_t maxPayload) {
+  if (payload > maxPayload)
+    throw WireError("the message is too large (" + std::to_string(payload) + " bytes)");
+  std::string length;
+  putU32(length, static_cast<std::uint32_t>(payload));
+  frame.replace(kLengthOffset, 4, length);
 }
 
 struct Header {
@@ -102,7 +106,7 @@ Header parseHeader(const char* p, std::uint32_t maxPayload) {
   if (type != static_cast<std::uint16_t>(MessageType::request) &&
       type != static_cast<std::uint16_t>(MessageType::reply))
     throw WireError("unknown message type " + std::to_string(type));
-  const auto length = static_cast<std::uint32_t>(getLE(p + 16, 4));
+  const auto length = static_cast<std::uint32_t>(getLE(p + kLengthOffset, 4));
   if (length > maxPayload)
     throw WireError("a payload of " + std::to_string(length) + " bytes exceeds the limit of " +
                     std::to_string(maxPayload));
@@ -110,19 +114,6 @@ Header parseHeader(const char* p, std::uint32_t maxPayload) {
 }
 
 // Reads exactly n bytes into `out` (appending); returns the count read before EOF.
-std::size_t readUpTo(int fd, std::string& out, std::size_t n);
-
-// The one frame-header reader: nullopt when the stream ends cleanly before a frame.
-std::optional<Header> readHeader(int fd, std::uint32_t maxPayload) {
-  std::string head;
-  const std::size_t got = readUpTo(fd, head, kHeaderSize);
-  if (got == 0)
-    return std::nullopt;
-  if (got < kHeaderSize)
-    throw WireError("the stream ends inside a frame header");
-  return parseHeader(head.data(), maxPayload);
-}
-
 std::size_t readUpTo(int fd, std::string& out, std::size_t n) {
   std::size_t got = 0;
   while (got < n) {
@@ -147,6 +138,17 @@ std::size_t readUpTo(int fd, std::string& out, std::size_t n) {
   return got;
 }
 
+// The one frame-header reader: nullopt when the stream ends cleanly before a frame.
+std::optional<Header> readHeader(int fd, std::uint32_t maxPayload) {
+  std::string head;
+  const std::size_t got = readUpTo(fd, head, kHeaderSize);
+  if (got == 0)
+    return std::nullopt;
+  if (got < kHeaderSize)
+    throw WireError("the stream ends inside a frame header");
+  return parseHeader(head.data(), maxPayload);
+}
+
 } // namespace
 
 Reply errorReply(std::uint64_t id, NSError error) {
@@ -158,13 +160,9 @@ Reply errorReply(std::uint64_t id, NSError error) {
 
 std::string encodeRequest(const Request& request) {
   std::string out;
-  putHeader(out, MessageType::request, request.id, 0);
+  putHeader(out, MessageType::request, request.id);
   putBytes(out, request.path, kMaxRequestPayload);
-  const std::size_t payload = out.size() - kHeaderSize;
-  checkPayloadSize(payload, kMaxRequestPayload);
-  std::string length;
-  putU32(length, static_cast<std::uint32_t>(payload));
-  out.replace(kLengthOffset, 4, length);
+  setPayloadLength(out, out.size() - kHeaderSize, kMaxRequestPayload);
   return out;
 }
 
@@ -239,7 +237,7 @@ OutgoingFrame encodeReplyFrame(const Reply& reply) {
     out.appendReferenced(bytes);
   };
   // The header's length is filled in at the end, when the payload's size is known.
-  putHeader(small, MessageType::reply, reply.id, 0);
+  putHeader(small, MessageType::reply, reply.id);
   if (reply.error) {
     small += '\1';
     field(reply.error->domain);
@@ -262,11 +260,7 @@ OutgoingFrame encodeReplyFrame(const Reply& reply) {
     }
   }
   flush();
-  const std::size_t payload = out.size_ - kHeaderSize;
-  checkPayloadSize(payload, kMaxReplyPayload);
-  std::string length;
-  putU32(length, static_cast<std::uint32_t>(payload));
-  out.owned_.replace(kLengthOffset, 4, length);
+  setPayloadLength(out.owned_, out.size_ - kHeaderSize, kMaxReplyPayload);
   return out;
 }
 

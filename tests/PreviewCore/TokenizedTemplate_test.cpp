@@ -43,3 +43,24 @@ TEST(TokenizedTemplateTest, RendersViewsLikeValues) {
             "<" + big + "|b|" + big + ">");
   EXPECT_EQ(TokenizedTemplate::renderViews(segments, {}), "<||>");
 }
+
+// The streaming fill: a token's value is appended by the caller, straight into the page, and
+// the page's size is known before it is written.
+TEST(TokenizedTemplateTest, FillsIntoACallerBufferThroughAnAppender) {
+  const Segments segments = parse("<%%DATA%%|%%NAME%%|%%MISSING%%>");
+  std::vector<std::string> asked;
+  auto size = TokenizedTemplate::filledSize(segments, [&](std::string_view name) {
+    asked.emplace_back(name);
+    return name == "DATA" ? std::size_t{5} : std::size_t{0};
+  });
+  EXPECT_EQ(size, 4u + 5u); // "<", "|", "|", ">" and DATA
+  EXPECT_EQ(asked, (std::vector<std::string>{"DATA", "NAME", "MISSING"}));
+  std::string page = "head:";
+  TokenizedTemplate::fillInto(page, segments, [](std::string& out, std::string_view name) {
+    if (name == "DATA")
+      out += "12345";
+    else if (name == "NAME")
+      out += "n";
+  });
+  EXPECT_EQ(page, "head:<12345|n|>");
+}

@@ -1,3 +1,4 @@
+#include "Foundation/ASCII.h"
 #include "Foundation/JSONSerialization.h"
 #include "Foundation/NSError.h"
 
@@ -66,10 +67,7 @@ TEST(JSONSerializationTest, StringRoundTripsAndNeverClosesAScript) {
   for (const std::string& text : cases) {
     EXPECT_EQ(roundTripString(text), text);
     std::string literal = JSONSerialization::stringLiteral(text);
-    std::string lower = literal;
-    for (char& c : lower)
-      c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    EXPECT_THAT(lower, Not(HasSubstr("</script")));
+    EXPECT_THAT(ASCII::lowercased(literal), Not(HasSubstr("</script")));
     EXPECT_THAT(literal, Not(HasSubstr(std::string(1, '\0'))));
   }
 }
