@@ -52,6 +52,15 @@ cp "$entry" "$work/entry.before"
 "$lsregister" -f -R -trusted "$app"
 check "registering again with -f gives the same desktop entry" cmp -s "$entry" "$work/entry.before"
 
+# Tools running at once: registrations and elections interleave, nothing is damaged or lost.
+(for _ in 1 2 3 4; do "$lsregister" -f -R -trusted "$app" || echo failed; done) >"$work/a" 2>&1 &
+(for _ in $(seq 1 15); do "$pluginkit" -e ignore -i com.lumivale.quicklook.markdown || echo failed
+  "$pluginkit" -e default -i com.lumivale.quicklook.markdown || echo failed; done) >"$work/b" 2>&1 &
+wait
+check "concurrent registrations and elections all succeed" test ! -s "$work/a" -a ! -s "$work/b"
+check "... and leave no damaged or temporary files" \
+  test -z "$(find "$work/data" "$work/config" -name '*.damaged-*' -o -name '.*.json.*')"
+
 # The listing, exactly as the status window parses it.
 "$pluginkit" -m -p com.apple.quicklook.preview >"$work/list" 2>&1
 printf '     com.lumivale.quicklook.markdown(1.0.0)\n     com.lumivale.quicklook.notebook(1.0.0)\n' \
