@@ -30,6 +30,12 @@ PropertyList readInfo(const fs::path& bundle, const std::string& what) {
   if (stringValue(info, "CFBundleIdentifier").empty())
     throw InvalidBundleError(what + " " + bundle.string() +
                              " is not a valid bundle: its Info.plist has no CFBundleIdentifier");
+  // Identifiers name plug-ins on command lines and in one-line listings.
+  for (unsigned char c : stringValue(info, "CFBundleIdentifier"))
+    if (c < 0x21 || c == 0x7f)
+      throw InvalidBundleError(what + " " + bundle.string() +
+                               " is not a valid bundle: its CFBundleIdentifier holds blanks or "
+                               "control characters");
   if (stringValue(info, "CFBundleExecutable").empty())
     throw InvalidBundleError(what + " " + bundle.string() +
                              " is not a valid bundle: its Info.plist has no CFBundleExecutable");

@@ -146,6 +146,8 @@ TEST_F(RegistrationTest, AnInvalidBundleIsRefusedAndNothingIsRecorded) {
                              "<key>CFBundleExecutable</key><string>x</string>"
                              "<key>CFBundlePackageType</key><string>BNDL</string>"));
   RegistryFixture::write(fixture_.root() / "Garbage.app" / "Contents" / "Info.plist", "<plist");
+  const fs::path badIdentifier =
+      fixture_.makeApp("Odd.app", {{"MarkdownLens", "com.example.two\nlines", {"x"}}});
 
   auto messageFor = [&](const fs::path& bundle) -> std::string {
     try {
@@ -162,6 +164,8 @@ TEST_F(RegistrationTest, AnInvalidBundleIsRefusedAndNothingIsRecorded) {
   EXPECT_NE(messageFor(fixture_.root() / "Garbage.app").find("cannot be read"), std::string::npos);
   EXPECT_NE(messageFor(notAnApp).find("is not an application"), std::string::npos);
   EXPECT_NE(messageFor(noExecutable).find("has no executable"), std::string::npos);
+  EXPECT_NE(messageFor(badIdentifier).find("holds blanks or control characters"),
+            std::string::npos);
   EXPECT_TRUE(snapshot().empty());
 }
 
