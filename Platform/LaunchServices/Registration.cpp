@@ -100,13 +100,17 @@ bool Registration::registerBundle(const fs::path& bundle, const RegistrationOpti
   const std::vector<ApplicationRecord> oldRecords =
       ApplicationDatabase::read(registry_, true, warnings_);
   const RegistryState before = plugIns_.read(true);
-  for (const std::string& warning : plugIns_.warnings())
-    warnings_.push_back(warning);
+  for (std::string& warning : plugIns_.takeWarnings())
+    warnings_.push_back(std::move(warning));
 
   RegistryState after = before;
   if (options.recursive) {
     std::erase_if(after.plugIns, [&](const PlugIn& p) { return p.container == app.path; });
     after.plugIns.insert(after.plugIns.end(), app.plugIns.begin(), app.plugIns.end());
+    // An extension the bundle no longer carries takes its election with it, so that it starts
+    // from the default if it ever comes back.
+    std::erase_if(after.elections,
+                  [&](const auto& election) { return !after.hasPlugIn(election.first); });
   }
   std::vector<PlugIn> ownPlugIns;
   for (const PlugIn& plugIn : after.plugIns)
@@ -181,8 +185,8 @@ void Registration::unregisterBundle(const fs::path& bundle) {
   RegistryLock lock(registry_);
   std::vector<ApplicationRecord> records = ApplicationDatabase::read(registry_, true, warnings_);
   const RegistryState before = plugIns_.read(true);
-  for (const std::string& warning : plugIns_.warnings())
-    warnings_.push_back(warning);
+  for (std::string& warning : plugIns_.takeWarnings())
+    warnings_.push_back(std::move(warning));
 
   std::vector<ApplicationRecord> removed;
   std::erase_if(records, [&](const ApplicationRecord& r) {
@@ -224,8 +228,8 @@ std::string Registration::dump() {
   const std::vector<ApplicationRecord> records =
       ApplicationDatabase::read(registry_, false, warnings_);
   const RegistryState state = plugIns_.read(false);
-  for (const std::string& warning : plugIns_.warnings())
-    warnings_.push_back(warning);
+  for (std::string& warning : plugIns_.takeWarnings())
+    warnings_.push_back(std::move(warning));
   std::string out;
   for (const ApplicationRecord& record : records) {
     out += "application: " + record.identifier + " (" + record.version + ", " +

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct RegistryState {
@@ -44,6 +45,8 @@ public:
 
   // Problems met while reading (damaged files set aside), for the tool to report.
   const std::vector<std::string>& warnings() const { return warnings_; }
+  // The warnings so far, leaving none behind (for callers that read many times).
+  std::vector<std::string> takeWarnings() { return std::exchange(warnings_, {}); }
 
 private:
   RegistryLocation location_;

@@ -108,10 +108,18 @@ TEST_F(RegistrationTest, RegisteringAgainChangesNothingAndForceRewritesTheSame) 
 TEST_F(RegistrationTest, AChangedBundleIsRegisteredAgainWithoutForce) {
   const fs::path app = fixture_.makeApp("Example Viewer.app", kExtensions);
   ASSERT_TRUE(registration().registerBundle(app, {false, true, false}));
-  fs::remove_all(app / "Contents" / "PlugIns" / "NotebookLens.appex");
+  ASSERT_TRUE(
+      PlugInRegistry(fixture_.location()).elect("com.example.viewer.notebook", Election::ignore));
+  const fs::path notebook = app / "Contents" / "PlugIns" / "NotebookLens.appex";
+  fs::rename(notebook, fixture_.root() / "NotebookLens.appex");
   EXPECT_TRUE(registration().registerBundle(app, {false, true, false}));
   EXPECT_EQ(listAll(), "     com.example.viewer.markdown(2.1)\n");
   EXPECT_EQ(RegistryFixture::read(desktopEntry())->find("ipynb"), std::string::npos);
+  // Back again, the extension starts from the default election.
+  fs::rename(fixture_.root() / "NotebookLens.appex", notebook);
+  EXPECT_TRUE(registration().registerBundle(app, {false, true, false}));
+  EXPECT_EQ(listAll(), "     com.example.viewer.markdown(2.1)\n"
+                       "     com.example.viewer.notebook(2.1)\n");
 }
 
 TEST_F(RegistrationTest, UnregistrationRemovesEverythingRegistrationAdded) {
