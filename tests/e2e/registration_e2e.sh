@@ -100,6 +100,16 @@ check "qlmanage -q prints nothing" test ! -s "$work/stdout"
 check "-e default leaves the flag blank" \
   test "$("$pluginkit" -m -i com.lumivale.quicklook.notebook | cut -c1)" = " "
 
+# A damaged elections file is reported and kept aside, and the registry goes on.
+elections=$XDG_CONFIG_HOME/lumivale/PlugInKit/elections.json
+"$pluginkit" -e ignore -i com.lumivale.quicklook.markdown
+printf '{"format":1,"elections":{"com.lumivale.quicklook.mark' >"$elections"
+"$pluginkit" -m -p com.apple.quicklook.preview >"$work/list" 2>"$work/stderr"
+check "pluginkit reports a damaged elections file" grep -q "is damaged.*kept as $elections.damaged-" "$work/stderr"
+check "... keeps it aside unchanged" \
+  grep -qF '"com.lumivale.quicklook.mark' "$(ls "$elections".damaged-* | head -1)"
+check "... and lists with the default elections" test "$(grep -c '^     com' "$work/list")" -eq 2
+
 # The service reset.
 mkdir -p "$XDG_CACHE_HOME/lumivale/QuickLook/Previews/old.qlpreview"
 "$qlmanage" -r >/dev/null 2>&1
