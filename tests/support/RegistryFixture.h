@@ -53,7 +53,7 @@ public:
             std::move(types), app};
   }
 
-  struct ExtensionSpec {
+  struct ExtensionLayout {
     std::string name; // folder stem, "MarkdownLens"
     std::string identifier;
     std::vector<std::string> types;
@@ -63,7 +63,7 @@ public:
   // Writes an application bundle at root/<relativePath> whose Info.plist declares the Mermaid
   // type (with its MIME types) and Markdown, and whose PlugIns hold `extensions`.
   std::filesystem::path makeApp(const std::string& relativePath,
-                                const std::vector<ExtensionSpec>& extensions,
+                                const std::vector<ExtensionLayout>& extensions,
                                 const std::string& extraKeys = "") const {
     const std::filesystem::path app = root_ / relativePath;
     write(app / "Contents" / "Info.plist",
@@ -74,23 +74,23 @@ public:
                 "<key>CFBundleShortVersionString</key><string>2.1</string>"
                 "<key>CFBundleVersion</key><string>7</string>" +
                 extraKeys + kTypes));
-    for (const ExtensionSpec& spec : extensions) {
+    for (const ExtensionLayout& extension : extensions) {
       const std::filesystem::path appex =
-          app / "Contents" / "PlugIns" / (spec.name + ".appex") / "Contents";
+          app / "Contents" / "PlugIns" / (extension.name + ".appex") / "Contents";
       std::string types;
-      for (const std::string& type : spec.types)
+      for (const std::string& type : extension.types)
         types += "<string>" + type + "</string>";
       write(appex / "Info.plist",
-            plist("<key>CFBundleIdentifier</key><string>" + spec.identifier +
-                  "</string><key>CFBundleExecutable</key><string>" + spec.name +
+            plist("<key>CFBundleIdentifier</key><string>" + extension.identifier +
+                  "</string><key>CFBundleExecutable</key><string>" + extension.name +
                   "</string><key>CFBundleShortVersionString</key><string>2.1</string>"
                   "<key>NSExtension</key><dict><key>NSExtensionPointIdentifier</key>"
                   "<string>com.apple.quicklook.preview</string><key>NSExtensionAttributes</key>"
                   "<dict><key>QLSupportedContentTypes</key><array>" +
                   types + "</array></dict></dict>"));
-      if (spec.executable) {
-        write(appex / "MacOS" / spec.name, "#!/bin/sh\nexit 0\n");
-        ::chmod((appex / "MacOS" / spec.name).c_str(), 0755);
+      if (extension.executable) {
+        write(appex / "MacOS" / extension.name, "#!/bin/sh\nexit 0\n");
+        ::chmod((appex / "MacOS" / extension.name).c_str(), 0755);
       }
     }
     return app;

@@ -9,7 +9,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::vector<RegistryFixture::ExtensionSpec> kExtensions = {
+const std::vector<RegistryFixture::ExtensionLayout> kExtensions = {
     {"MarkdownLens",
      "com.example.viewer.markdown",
      {"net.daringfireball.markdown", "com.example.mermaid"}},
