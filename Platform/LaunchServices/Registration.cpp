@@ -130,8 +130,15 @@ bool Registration::registerBundle(const fs::path& bundle, const RegistrationOpti
                            {}};
   const std::string entryText =
       DesktopIntegration::desktopEntryText(app.name, previewTool, record.mimeTypes);
+  // The system's types only: the user's own MIME database already holds what we installed
+  // before, which must not count as known to the system.
+  std::vector<fs::path> systemDirs = desktop_.dataDirs;
+  std::erase_if(systemDirs, [&](const fs::path& dir) {
+    std::error_code ec;
+    return fs::equivalent(dir, desktop_.dataHome, ec);
+  });
   const std::string packageText = DesktopIntegration::mimePackageText(
-      app.declaredTypes, DesktopIntegration::systemMIMETypes(desktop_.dataDirs));
+      app.declaredTypes, DesktopIntegration::systemMIMETypes(systemDirs));
   if (!packageText.empty())
     record.mimePackage = desktop_.dataHome / "mime" / "packages" / (fileID + ".xml");
 

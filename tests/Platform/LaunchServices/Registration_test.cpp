@@ -105,6 +105,20 @@ TEST_F(RegistrationTest, RegisteringAgainChangesNothingAndForceRewritesTheSame) 
                        "-    com.example.viewer.notebook(2.1)\n");
 }
 
+TEST_F(RegistrationTest, TheUsersOwnMIMEDatabaseDoesNotCountAsTheSystems) {
+  const fs::path app = fixture_.makeApp("Example Viewer.app", kExtensions);
+  ASSERT_TRUE(registration().registerBundle(app, {false, true, false}));
+  // What update-mime-database would have compiled from our package.
+  RegistryFixture::write(dataHome() / "mime" / "types", "text/vnd.example-mermaid\n");
+  Registration withDataHomeListed(fixture_.location(),
+                                  DesktopLocation{dataHome(),
+                                                  {dataHome(), fixture_.root() / "system"},
+                                                  "/opt/lumivale tools/qlmanage",
+                                                  false});
+  EXPECT_FALSE(withDataHomeListed.registerBundle(app, {false, true, false}));
+  EXPECT_TRUE(fs::exists(mimePackage()));
+}
+
 TEST_F(RegistrationTest, AChangedBundleIsRegisteredAgainWithoutForce) {
   const fs::path app = fixture_.makeApp("Example Viewer.app", kExtensions);
   ASSERT_TRUE(registration().registerBundle(app, {false, true, false}));
