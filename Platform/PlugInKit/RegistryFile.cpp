@@ -23,6 +23,10 @@ std::optional<std::string> readIfPresent(const fs::path& file) {
   std::error_code ec;
   if (!fs::exists(fs::symlink_status(file, ec)))
     return std::nullopt;
+  // A FIFO or device in a registry file's place would block or flood the read: it is not a
+  // registry file, so it reads as nothing (damaged) and is moved aside.
+  if (!fs::is_regular_file(fs::status(file, ec)))
+    return std::string();
   try {
     return readData(URL::fileURLWithPath(file.string()));
   } catch (const NSErrorException& e) {

@@ -4,6 +4,7 @@
 #include "RegistryFixture.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -115,7 +116,7 @@ TEST_F(PlugInRegistryTest, ADamagedElectionsFileIsKeptAsideAndReported) {
   EXPECT_EQ(damagedCopies(file).size(), 1u);
 }
 
-TEST_F(PlugInRegistryTest, WellFormedJSONOfTheWrongShapeCountsAsDamage) {
+TEST_F(PlugInRegistryTest, WrongShapesAndNonFilesCountAsDamage) {
   const fs::path plugIns = fixture_.location().plugInsFile();
   for (const std::string& bytes : {std::string("[]"), std::string("{\"plugins\":[]}"),
                                    std::string("{\"format\":1,\"plugins\":[{\"identifier\":7}]}"),
@@ -126,7 +127,13 @@ TEST_F(PlugInRegistryTest, WellFormedJSONOfTheWrongShapeCountsAsDamage) {
     EXPECT_EQ(registry.warnings().size(), 1u) << bytes;
     EXPECT_FALSE(fs::exists(plugIns)) << bytes;
   }
-  EXPECT_EQ(damagedCopies(plugIns).size(), 4u);
+  ASSERT_EQ(::mkfifo(plugIns.c_str(), 0600), 0); // would block a plain read
+  {
+    PlugInRegistry registry(fixture_.location());
+    EXPECT_TRUE(registry.read().plugIns.empty());
+    EXPECT_EQ(registry.warnings().size(), 1u);
+  }
+  EXPECT_EQ(damagedCopies(plugIns).size(), 5u);
 
   RegistryFixture::write(fixture_.location().electionsFile(),
                          "{\"format\":1,\"elections\":{\"com.example.a\":\"maybe\"}}");
