@@ -61,7 +61,7 @@ for name in images-1mb images-20mb images-100mb text-100mb; do
   # 100 MB write (large and erratic on a virtual machine) is measured by qlmanage -o alone.
   measure "$runs" "$render" --preview "$file" /dev/null
   p_wall=$wall p_cpu=$cpu p_rss=$rss
-  measure "$runs" "$qlmanage" -o "$work/out" "$file"
+  measure "$runs" "$qlmanage" --app "$build/Lumivale Quick Look.app" -q -o "$work/out" "$file"
   q_wall=$wall q_rss=$rss
   n_wall="-" n_rss="-" speedup="-" q_speedup="-"
   if [[ -n $nbconvert ]]; then

@@ -96,7 +96,8 @@ private:
         {"image/vnd.microsoft.icon", "image/x-icon"});
     add("net.daringfireball.markdown", {"public.plain-text"},
         {"md", "markdown", "mdown", "mkd", "mkdn", "mdwn", "mdtxt", "mdtext"}, {"text/markdown"});
-    add("com.lumivale.mermaid", {"public.plain-text"}, {"mermaid", "mmd"}, {});
+    add("com.lumivale.mermaid", {"public.plain-text"}, {"mermaid", "mmd"},
+        {"text/vnd.mermaid", "application/vnd.mermaid"});
     add("org.jupyter.ipynb", {"public.json"}, {"ipynb"}, {"application/x-ipynb+json"});
   }
 

@@ -1,10 +1,12 @@
 // qlmanage: the preview service on the command line. For each FILE it picks the preview
-// extension by content type, asks the extension's process for a reply, and writes the reply as
-// a preview folder (-o DIR) or opens it as a standalone page (-p).
+// extension by content type (from the plug-in registry, or from one app with --app), asks the
+// extension's process for a reply, and writes the reply as a preview folder (-o DIR) or opens
+// it as a standalone page (-p). -r and -m address the service itself (ServiceCommands).
 
-#include "ExtensionKit/ExtensionCatalog.h"
 #include "ExtensionKit/ExtensionProcess.h"
+#include "ExtensionLookup.h"
 #include "PreviewOutput.h"
+#include "ServiceCommands.h"
 #include "UniformTypeIdentifiers/UTType.h"
 
 #include <algorithm>
@@ -30,23 +32,29 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const kUsage =
-    "usage: qlmanage -o DIR [--app APP] [-c CONTENT_TYPE] [-j N] [-v] FILE...\n"
+    "usage: qlmanage -o DIR [--app APP] [-c CONTENT_TYPE] [-j N] [-v] [-q] FILE...\n"
     "       qlmanage -p [--app APP] [-c CONTENT_TYPE] [-j N] [-v] FILE...\n"
-    "  -o DIR           write DIR/<file name>.qlpreview/ for each FILE\n"
+    "       qlmanage -r [cache]\n"
+    "       qlmanage -m [plugins]\n"
+    "  -o DIR           write DIR/<file name>.qlpreview/ for each FILE and print where\n"
     "  -p               show each preview as a standalone page in the default browser\n"
-    "  --app APP        the app bundle whose PlugIns serve the previews\n"
-    "                   (default: the one beside qlmanage)\n"
+    "  --app APP        take the extensions from this app bundle's PlugIns, bypassing the\n"
+    "                   plug-in registry (default: the registered, switched-on extensions)\n"
+    "  -r [cache]       reset the preview servers (and empty the preview cache)\n"
+    "  -m               list which registered extension serves each content type\n"
     "  -c CONTENT_TYPE  treat every FILE as this content type\n"
     "  -j N             requests in flight at once (default: hardware threads)\n"
-    "  -v               report each extension process started\n";
+    "  -v               report each extension process started\n"
+    "  -q               print nothing but errors\n";
 
 struct Options {
   std::optional<fs::path> outputDirectory;
   bool preview = false;
-  fs::path app;
+  std::optional<fs::path> app; // nullopt: the plug-in registry
   std::optional<std::string> contentType;
   unsigned jobs = std::max(2u, std::thread::hardware_concurrency());
   bool verbose = false;
+  bool quiet = false;
   std::vector<std::string> files;
 };
 
@@ -57,9 +65,6 @@ struct Options {
 
 Options parseOptions(int argc, char** argv) {
   Options options;
-  std::error_code ec;
-  fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  options.app = (ec ? fs::current_path() : self.parent_path()) / "Lumivale Quick Look.app";
   bool endOfOptions = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -89,6 +94,8 @@ Options parseOptions(int argc, char** argv) {
       options.jobs = static_cast<unsigned>(jobs);
     } else if (arg == "-v") {
       options.verbose = true;
+    } else if (arg == "-q") {
+      options.quiet = true;
     } else if (arg == "-h" || arg == "--help") {
       std::cout << kUsage;
       std::exit(0);
@@ -161,15 +168,20 @@ std::string replyError(const PreviewWire::Reply& reply) {
 
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
+  if (std::optional<int> status = runServiceCommand(argc, argv))
+    return *status;
   Options options = parseOptions(argc, argv);
 
-  std::optional<ExtensionCatalog> catalog;
+  std::optional<ExtensionLookup> lookup;
   try {
-    catalog.emplace(options.app);
+    lookup.emplace(options.app ? ExtensionLookup::fromApp(*options.app)
+                               : ExtensionLookup::fromRegistry());
   } catch (const std::exception& e) {
     std::cerr << "qlmanage: " << e.what() << "\n";
     return 1;
   }
+  for (const std::string& warning : lookup->warnings())
+    std::cerr << "qlmanage: " << warning << "\n";
   if (options.contentType && !UTType::fromIdentifier(*options.contentType)) {
     std::cerr << "qlmanage: unknown content type " << *options.contentType << "\n";
     return 1;
@@ -209,9 +221,7 @@ int main(int argc, char** argv) {
       job.error = "The content type of the file cannot be determined (use -c CONTENT_TYPE).";
     } else {
       job.contentType = type->identifier();
-      job.extension = catalog->extensionFor(*type);
-      if (!job.extension)
-        job.error = "No preview extension handles content type " + job.contentType + ".";
+      job.extension = lookup->extensionFor(*type, job.error);
     }
     if (job.error.empty() && !names.insert(job.path.filename().string()).second)
       job.error = "Another file of the same name is previewed in this call.";
@@ -250,9 +260,10 @@ int main(int argc, char** argv) {
           openInBrowser(page);
         } else {
           const fs::path folder = PreviewOutput::writePreviewFolder(outputDirectory, name, reply);
-          if (options.verbose) {
+          if (!options.quiet) {
             std::lock_guard lock(outputMutex);
-            std::cerr << "qlmanage: wrote " << folder.string() << "\n";
+            std::cout << job.argument << " -> " << (folder / "Standalone.html").string()
+                      << std::endl;
           }
         }
       } catch (const std::exception& e) {

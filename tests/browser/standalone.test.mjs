@@ -27,7 +27,8 @@ before(async () => {
   if (skip) return;
   execFileSync('bash', [path.join(here, '..', 'e2e', 'make_fixtures.sh'), scratch]);
   const docs = path.join(scratch, 'docs');
-  const run = spawnSync(qlmanage, ['-o', out, ...['notes.md', 'flow.mermaid', 'seq.mmd'].map((f) => path.join(docs, f))]);
+  const app = path.join(buildDir(), 'Lumivale Quick Look.app');
+  const run = spawnSync(qlmanage, ['--app', app, '-q', '-o', out, ...['notes.md', 'flow.mermaid', 'seq.mmd'].map((f) => path.join(docs, f))]);
   assert.equal(run.status, 0, String(run.stderr));
   browser = await launchChromium();
 });

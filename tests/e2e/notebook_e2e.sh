@@ -3,6 +3,8 @@
 # Markdown cells, files that are not notebooks, and a notebook with huge outputs.
 set -uo pipefail
 qlmanage=$1
+# The previews come straight from the built app, bypassing the per-user plug-in registry.
+built_app=(--app "$(dirname "$qlmanage")/Lumivale Quick Look.app")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -73,7 +75,7 @@ open(f"{docs}/empty.ipynb", "w").write("")
 open(f"{docs}/array.ipynb", "w").write('[{"cell_type": "markdown", "source": "$x$"}]')
 PY
 
-"$qlmanage" -o "$out" "$docs/images.ipynb" "$docs/data.final.ipynb" "$docs/huge.ipynb" \
+"$qlmanage" "${built_app[@]}" -o "$out" "$docs/images.ipynb" "$docs/data.final.ipynb" "$docs/huge.ipynb" \
   "$docs/broken.ipynb" "$docs/empty.ipynb" "$docs/array.ipynb" >"$work/stdout" 2>"$work/stderr"
 status=$?
 check "exit status 1 when some previews fail" test "$status" -eq 1

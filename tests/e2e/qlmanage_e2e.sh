@@ -2,6 +2,8 @@
 # End-to-end checks of qlmanage -o with the real MarkdownLens extension.
 set -uo pipefail
 qlmanage=$1
+# The previews come straight from the built app, bypassing the per-user plug-in registry.
+built_app=(--app "$(dirname "$qlmanage")/Lumivale Quick Look.app")
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -15,7 +17,7 @@ docs=$work/docs
 out=$work/out
 
 # One call for everything: the good documents are written, the bad ones reported.
-"$qlmanage" -v -o "$out" "$docs/notes.md" "$docs/flow.mermaid" "$docs/seq.mmd" "$docs/bad.md" \
+"$qlmanage" "${built_app[@]}" -v -o "$out" "$docs/notes.md" "$docs/flow.mermaid" "$docs/seq.mmd" "$docs/bad.md" \
   "$docs/missing.md" >"$work/stdout" 2>"$work/stderr"
 status=$?
 check "exit status 1 when some previews fail" test "$status" -eq 1
@@ -60,18 +62,18 @@ done
 check "flow.mermaid titled flow" grep -q '"title":"flow"' "$out/flow.mermaid.qlpreview/PreviewProperties.json"
 
 # A file without extension needs -c; with it, it previews.
-"$qlmanage" -o "$out" "$docs/README" 2>"$work/stderr2"
+"$qlmanage" "${built_app[@]}" -o "$out" "$docs/README" 2>"$work/stderr2"
 check "README without -c fails" test $? -eq 1 -a ! -e "$out/README.qlpreview"
 check "README without -c explains" grep -q "content type" "$work/stderr2"
-"$qlmanage" -o "$out" -c net.daringfireball.markdown "$docs/README"
+"$qlmanage" "${built_app[@]}" -o "$out" -c net.daringfireball.markdown "$docs/README"
 check "README with -c previews" test $? -eq 0 -a -s "$out/README.qlpreview/Preview.html"
 
 # Previewing again replaces the folder.
-"$qlmanage" -o "$out" "$docs/flow.mermaid"
+"$qlmanage" "${built_app[@]}" -o "$out" "$docs/flow.mermaid"
 check "a second run replaces the folder" test $? -eq 0 -a -s "$out/flow.mermaid.qlpreview/Preview.html"
 
 # -p prints the standalone page's path.
-page=$(DISPLAY= WAYLAND_DISPLAY= "$qlmanage" -p "$docs/seq.mmd")
+page=$(DISPLAY= WAYLAND_DISPLAY= "$qlmanage" "${built_app[@]}" -p "$docs/seq.mmd")
 check "-p prints an existing standalone page" test -s "$page"
 rm -rf "$(dirname "$(dirname "$page")")"
 

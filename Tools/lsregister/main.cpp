@@ -1,0 +1,109 @@
+// lsregister: registers application bundles with Launch Services for the current user: the
+// application's record, the extensions inside it (entered into the plug-in registry), and the
+// desktop integration (desktop entry and MIME types). -u takes all of it away again.
+
+#include "LaunchServices/BundleScan.h"
+#include "LaunchServices/Registration.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kUsage = "usage: lsregister [-f] [-R] [-trusted] BUNDLE...\n"
+                           "       lsregister -u BUNDLE...\n"
+                           "       lsregister -dump\n"
+                           "  -f        register again even when nothing changed\n"
+                           "  -R        also register the extensions inside each bundle\n"
+                           "  -trusted  record the bundle as trusted\n"
+                           "  -u        unregister each bundle and remove its desktop files\n"
+                           "  -dump     list the registered applications and plug-ins\n";
+
+[[noreturn]] void usageError(const std::string& message) {
+  std::cerr << "lsregister: " << message << "\n" << kUsage;
+  std::exit(2);
+}
+
+// The qlmanage beside this tool: what the desktop entry runs when the app names no tool.
+fs::path neighbouringPreviewTool() {
+  std::error_code ec;
+  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  return ec ? fs::path("qlmanage") : self.parent_path() / "qlmanage";
+}
+
+void printWarnings(const std::vector<std::string>& warnings) {
+  for (const std::string& warning : warnings)
+    std::cerr << "lsregister: " << warning << "\n";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  RegistrationOptions options;
+  bool unregister = false;
+  bool dump = false;
+  std::vector<fs::path> bundles;
+  bool endOfOptions = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (endOfOptions || arg.empty() || arg[0] != '-') {
+      bundles.emplace_back(arg);
+    } else if (arg == "--") {
+      endOfOptions = true;
+    } else if (arg == "-f") {
+      options.force = true;
+    } else if (arg == "-R") {
+      options.recursive = true;
+    } else if (arg == "-trusted") {
+      options.trusted = true;
+    } else if (arg == "-u") {
+      unregister = true;
+    } else if (arg == "-dump") {
+      dump = true;
+    } else if (arg == "-h" || arg == "-help" || arg == "--help") {
+      std::cout << kUsage;
+      return 0;
+    } else {
+      usageError("unknown option " + arg);
+    }
+  }
+  if (dump && (unregister || !bundles.empty()))
+    usageError("-dump takes no bundles");
+  if (!dump && bundles.empty())
+    usageError("no bundle given");
+  if (unregister && (options.force || options.recursive || options.trusted))
+    usageError("-u cannot be combined with -f, -R or -trusted");
+
+  Registration registration(RegistryLocation::forCurrentUser(),
+                            DesktopLocation::forCurrentUser(neighbouringPreviewTool()));
+  if (dump) {
+    try {
+      std::cout << registration.dump();
+    } catch (const std::exception& e) {
+      std::cerr << "lsregister: " << e.what() << "\n";
+      return 1;
+    }
+    printWarnings(registration.warnings());
+    return 0;
+  }
+
+  int status = 0;
+  for (const fs::path& bundle : bundles) {
+    try {
+      if (unregister)
+        registration.unregisterBundle(bundle);
+      else
+        registration.registerBundle(bundle, options);
+    } catch (const std::exception& e) {
+      std::cerr << "lsregister: " << e.what() << "\n";
+      status = 1;
+    }
+  }
+  printWarnings(registration.warnings());
+  return status;
+}

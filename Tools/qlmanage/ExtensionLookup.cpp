@@ -1,0 +1,44 @@
+#include "ExtensionLookup.h"
+
+#include "PlugInKit/PreviewPlugInChoice.h"
+
+#include <memory>
+
+struct ExtensionLookup::Registry {
+  RegistryState state;
+};
+
+ExtensionLookup ExtensionLookup::fromApp(const std::filesystem::path& appBundle) {
+  ExtensionLookup lookup;
+  lookup.catalog_.emplace(appBundle);
+  return lookup;
+}
+
+ExtensionLookup ExtensionLookup::fromRegistry() {
+  ExtensionLookup lookup;
+  PlugInRegistry registry;
+  lookup.registry_ = std::make_shared<Registry>(Registry{registry.read()});
+  lookup.warnings_ = registry.warnings();
+  registerDeclaredTypes(lookup.registry_->state);
+  return lookup;
+}
+
+const PreviewExtension* ExtensionLookup::extensionFor(const UTType& type, std::string& whyNot) {
+  if (catalog_) {
+    const PreviewExtension* extension = catalog_->extensionFor(type);
+    if (!extension)
+      whyNot = "No preview extension handles content type " + type.identifier() + ".";
+    return extension;
+  }
+  const PreviewPlugInChoice choice = choosePreviewPlugIn(registry_->state, type);
+  if (!choice.plugIn) {
+    whyNot = choice.failureReason(type.identifier());
+    return nullptr;
+  }
+  for (const PreviewExtension& extension : chosen_)
+    if (extension.executable == choice.plugIn->executable)
+      return &extension;
+  return &chosen_.emplace_back(PreviewExtension{choice.plugIn->path.stem().string(),
+                                                choice.plugIn->executable,
+                                                choice.plugIn->supportedContentTypes});
+}

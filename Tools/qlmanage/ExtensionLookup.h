@@ -1,0 +1,36 @@
+// ExtensionLookup: how qlmanage finds the extension for a document. Normally from the per-user
+// plug-in registry, obeying the user's elections (the way the preview service works); with
+// --app, straight from one app bundle's PlugIns folder, bypassing the registry (development
+// and tests).
+#pragma once
+
+#include "ExtensionKit/ExtensionCatalog.h"
+
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class ExtensionLookup {
+public:
+  // Throws std::runtime_error when the app bundle has no Info.plist.
+  static ExtensionLookup fromApp(const std::filesystem::path& appBundle);
+  // Reads the registry and makes the registered bundles' type declarations known.
+  static ExtensionLookup fromRegistry();
+
+  // The extension that serves `type`; nullptr with `whyNot` set when none does.
+  const PreviewExtension* extensionFor(const UTType& type, std::string& whyNot);
+
+  // Problems met while reading the registry (damaged files set aside).
+  const std::vector<std::string>& warnings() const { return warnings_; }
+
+private:
+  ExtensionLookup() = default;
+  std::optional<ExtensionCatalog> catalog_;
+  struct Registry;
+  std::shared_ptr<Registry> registry_;
+  std::deque<PreviewExtension> chosen_; // stable addresses for the jobs
+  std::vector<std::string> warnings_;
+};
