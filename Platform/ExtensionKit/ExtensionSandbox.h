@@ -26,7 +26,7 @@ struct Limits {
   // Address space. Large enough for the biggest notebook the extensions accept (see
   // NotebookPreviewProvider::kMaxNotebookBytes) and its parsed tree; a document that needs more
   // fails its preview instead of taking the machine's memory.
-  std::uint64_t addressSpaceBytes = std::uint64_t(16) << 30;
+  std::uint64_t addressSpaceBytes = std::uint64_t(4) << 30;
   std::uint64_t openFiles = 256;
   // Tasks of the user beyond those running when the extension starts (its threads; new
   // processes are refused by the filter anyway).
