@@ -150,8 +150,19 @@ ExtensionProcess::Child& ExtensionProcess::startChild() {
   const std::string executable = executable_.string();
   char* argv[] = {const_cast<char*>(launcher.c_str()), const_cast<char*>(executable.c_str()),
                   nullptr};
+  // The extension starts with no signal blocked and every signal at its default action,
+  // whatever the starting thread of the host had set.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t pid = -1;
-  const int error = ::posix_spawn(&pid, launcher.c_str(), &actions, nullptr, argv, environ);
+  const int error = ::posix_spawn(&pid, launcher.c_str(), &actions, &attributes, argv, environ);
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   ::close(in[0]);
   ::close(out[1]);

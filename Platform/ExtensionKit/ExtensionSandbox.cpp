@@ -98,8 +98,14 @@ std::optional<std::string> ExtensionSandbox::refusal() {
 
 void ExtensionSandbox::enter(const Limits& limits) {
   // Only the request and reply pipes and standard error stay open.
-  if (::syscall(SYS_close_range, 3u, ~0u, 0u) != 0)
-    fail("cannot close inherited descriptors");
+  if (::syscall(SYS_close_range, 3u, ~0u, 0u) != 0) {
+    if (errno != ENOSYS)
+      fail("cannot close inherited descriptors");
+    // Kernels before 5.9: one by one, up to the descriptor limit.
+    const long last = ::sysconf(_SC_OPEN_MAX);
+    for (long fd = 3; fd < (last > 0 ? last : 65536); ++fd)
+      ::close(static_cast<int>(fd));
+  }
 
   limit(RLIMIT_CORE, 0, "core dumps");
   limit(RLIMIT_FSIZE, 0, "file sizes");

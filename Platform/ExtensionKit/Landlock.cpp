@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -79,23 +80,6 @@ std::size_t rulesetSize(int abi) {
 int Landlock::kernelABI() {
   const long abi = ::syscall(SYS_landlock_create_ruleset, nullptr, 0, kCreateRulesetVersion);
   return abi > 0 ? static_cast<int>(abi) : 0;
-}
-
-std::string Landlock::describeRights(int abi) {
-  if (abi < 1)
-    return "none";
-  std::string text = "file-system writes";
-  if (abi >= 2)
-    text += ", cross-folder links and renames";
-  if (abi >= 3)
-    text += ", truncation";
-  if (abi >= 4)
-    text += ", TCP bind and connect";
-  if (abi >= 5)
-    text += ", device ioctls";
-  if (abi >= 6)
-    text += ", abstract Unix sockets and signals outside the sandbox";
-  return text;
 }
 
 void Landlock::restrictSelf(int abi) {

@@ -4,16 +4,11 @@
 // Rights are chosen by the best ABI version the running kernel reports.
 #pragma once
 
-#include <string>
-
 namespace Landlock {
 
 // The highest Landlock ABI version the running kernel offers; 0 when it offers none (not built
 // in, or not enabled among the kernel's security modules).
 int kernelABI();
-
-// What restrictSelf handles at `abi`; for messages and tests.
-std::string describeRights(int abi);
 
 // Restricts the calling thread (and everything it later executes) for good: with `abi` >= 1, no
 // file or folder can be created, written, truncated, renamed, linked or removed anywhere, and

@@ -197,7 +197,6 @@ protected:
     EXPECT_EQ(report.at("state NoNewPrivs"), "1");
     EXPECT_EQ(report.at("state Seccomp"), "2");
     EXPECT_EQ(report.at("state CapEff"), "0000000000000000");
-    EXPECT_EQ(report.at("state CapBnd"), "0000000000000000");
     EXPECT_EQ(report.at("state fds"), "0,1,2");
     EXPECT_EQ(report.at("state limit-core"), "0");
     EXPECT_EQ(report.at("state limit-fsize"), "0");
