@@ -12,7 +12,7 @@ $SUDO apt-get install -y -q \
   libicu-dev libboost-json1.81-dev libplist-dev libseccomp-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
   chromium fonts-liberation fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji \
-  python3 hyperfine jupyter-nbconvert python3-nbformat time
+  python3 hyperfine jupyter-nbconvert python3-nbformat time dbus
 # The machine image ships Node.js 20 with npm; Debian's own nodejs/npm only when it is missing.
 if ! command -v npm >/dev/null; then
   $SUDO apt-get install -y -q nodejs npm

@@ -14,8 +14,10 @@
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <map>
 #include <netinet/in.h>
+#include <optional>
 #include <spawn.h>
 #include <sstream>
 #include <sys/socket.h>
@@ -95,6 +97,39 @@ std::map<std::string, std::string> snapshot(const fs::path& folder, const std::s
   return entries;
 }
 
+// The session bus the extension must not reach: the one the tests run under, or else a private
+// one started for the test when dbus-daemon is installed.
+class SessionBus {
+public:
+  explicit SessionBus(const fs::path& folder) {
+    if (std::getenv("DBUS_SESSION_BUS_ADDRESS"))
+      return;
+    const fs::path socket = folder / "session-bus";
+    const std::string address = "--address=unix:path=" + socket.string();
+    char* argv[] = {const_cast<char*>("dbus-daemon"),   const_cast<char*>("--session"),
+                    const_cast<char*>("--nofork"),      const_cast<char*>("--nopidfile"),
+                    const_cast<char*>(address.c_str()), nullptr};
+    if (::posix_spawnp(&daemon_, "dbus-daemon", nullptr, nullptr, argv, environ) != 0) {
+      daemon_ = -1;
+      return;
+    }
+    for (int i = 0; i < 500 && !fs::exists(socket); ++i)
+      ::usleep(10000);
+    address_.emplace("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + socket.string());
+  }
+  ~SessionBus() {
+    if (daemon_ > 0) {
+      ::kill(daemon_, SIGTERM);
+      ::waitpid(daemon_, nullptr, 0);
+    }
+  }
+  bool available() const { return std::getenv("DBUS_SESSION_BUS_ADDRESS") != nullptr; }
+
+private:
+  pid_t daemon_ = -1;
+  std::optional<ScopedEnvironment> address_;
+};
+
 class ExtensionSandboxTest : public testing::Test {
 protected:
   void SetUp() override {
@@ -150,6 +185,8 @@ protected:
     for (const auto& [label, folder] : folders_)
       before[label] = snapshot(folder, tag_);
 
+    SessionBus bus(document_.path());
+    const bool busAvailable = bus.available();
     ExtensionProcess::Options options;
     options.launcher = TestExtensions::launcher();
     PreviewWire::Reply reply;
@@ -175,6 +212,10 @@ protected:
       const auto space = line.find(' ', line.rfind("state ", 0) == 0 ? 6 : 0);
       report[line.substr(0, space)] = space == std::string::npos ? "" : line.substr(space + 1);
     }
+    if (busAvailable)
+      EXPECT_EQ(report.count("net.session-bus"), 1u) << "the session bus was not tried";
+    else
+      std::cout << "(no session bus to try: dbus-daemon is not installed)\n";
     return report;
   }
 
@@ -194,6 +235,9 @@ protected:
           "proc.fork", "proc.ptrace-attach", "proc.unshare-user", "proc.add-key", "proc.keyctl",
           "proc.bpf", "proc.signal-victim", "proc.signal-everyone"})
       EXPECT_EQ(report.at(name), "denied EPERM") << name;
+    if (report.count("net.session-bus")) {
+      EXPECT_EQ(report.at("net.session-bus"), "denied EPERM");
+    }
     EXPECT_EQ(report.at("state NoNewPrivs"), "1");
     EXPECT_EQ(report.at("state Seccomp"), "2");
     EXPECT_EQ(report.at("state CapEff"), "0000000000000000");
