@@ -12,7 +12,11 @@ check() { # check DESCRIPTION COMMAND...
   if "${@:2}"; then echo "ok   - $1"; else echo "FAIL - $1"; failures=$((failures + 1)); fi
 }
 
-printf '# Huge\n\nThe start of a very large document.\n' >"$work/huge.md"
+# 17 MB of ordinary lines, then a sparse tail up to 10 GB.
+{
+  printf '# Huge\n\nThe start of a very large document.\n\n'
+  yes 'An ordinary line of a very large log that someone previews by mistake.' | head -c 17825792
+} >"$work/huge.md"
 truncate -s 10G "$work/huge.md"
 printf '{"cells": [' >"$work/huge.ipynb"
 truncate -s 10G "$work/huge.ipynb"
@@ -20,7 +24,7 @@ mkfifo "$work/pipe.md"
 
 # Peak memory as reported by time(1) covers qlmanage and the extensions it reaped (the last
 # line of its report; a first one notes the exit status).
-/usr/bin/time -f "%e %M" -o "$work/time" "$qlmanage" -o "$work/out" "$work/huge.md" \
+/usr/bin/time -f "%e %M" -o "$work/time" "$qlmanage" --timeout 240 -o "$work/out" "$work/huge.md" \
   "$work/pipe.md" "$work/huge.ipynb" >"$work/stdout" 2>"$work/stderr"
 status=$?
 read -r seconds peak_kb < <(tail -n 1 "$work/time")
@@ -31,6 +35,7 @@ check "the huge Markdown file is previewed" test -s "$page"
 check "with a notice of what is shown" \
   grep -q 'Lumivale Quick Look shows only the first 16 MB of this 10 GB document. Open the file to read all of it.' "$page"
 check "its start is shown" grep -q 'The start of a very large document.' "$page"
+check "cut after a whole line" grep -Eq 'by mistake\.(\\n)+\[Lumivale Quick Look shows' "$page"
 check "the page stays bounded (under 128 MB)" test "$(stat -c %s "$page")" -lt 134217728
 check "the FIFO fails at once" \
   grep -q "pipe.md: The file “pipe.md” couldn’t be opened because it is not a regular file." "$work/stderr"
