@@ -15,13 +15,27 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#if defined(__has_feature)
+// Sanitizer runtimes need what the sandbox otherwise denies: terabytes of address space for
+// their shadow memory, and (ThreadSanitizer) a scratch file it writes when it may create one.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define LUMIVALE_SANITIZED 1
+#elif defined(__has_feature)
 #if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define LUMIVALE_HAS_SANITIZER 1
+#define LUMIVALE_SANITIZED 1
 #endif
 #endif
-#ifndef LUMIVALE_HAS_SANITIZER
-#define LUMIVALE_HAS_SANITIZER 0
+#ifndef LUMIVALE_SANITIZED
+#define LUMIVALE_SANITIZED 0
+#endif
+#if defined(__SANITIZE_THREAD__)
+#define LUMIVALE_THREAD_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define LUMIVALE_THREAD_SANITIZED 1
+#endif
+#endif
+#ifndef LUMIVALE_THREAD_SANITIZED
+#define LUMIVALE_THREAD_SANITIZED 0
 #endif
 
 namespace {
@@ -108,11 +122,12 @@ void ExtensionSandbox::enter(const Limits& limits) {
   }
 
   limit(RLIMIT_CORE, 0, "core dumps");
+#if !LUMIVALE_THREAD_SANITIZED
   limit(RLIMIT_FSIZE, 0, "file sizes");
+#endif
   limit(RLIMIT_NOFILE, limits.openFiles, "open files");
   limit(RLIMIT_NPROC, systemTasks() + limits.extraTasks, "tasks");
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__) && !LUMIVALE_HAS_SANITIZER
-  // Sanitizer runtimes reserve terabytes of address space for their shadow memory.
+#if !LUMIVALE_SANITIZED
   limit(RLIMIT_AS, limits.addressSpaceBytes, "the address space");
 #endif
 
