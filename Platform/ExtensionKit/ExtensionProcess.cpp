@@ -72,14 +72,24 @@ struct ExtensionProcess::Child {
   }
 };
 
-fs::path ExtensionProcessOptions::defaultLauncher() {
+fs::path ExtensionProcessOptions::findLauncher(const fs::path& extensionExecutable) {
   std::error_code ec;
   const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  return (ec ? fs::current_path() : self.parent_path()) / "xpcproxy";
+  const fs::path besideSelf = (ec ? fs::current_path() : self.parent_path()) / "xpcproxy";
+  if (::access(besideSelf.c_str(), X_OK) == 0)
+    return besideSelf;
+  fs::path folder = fs::absolute(extensionExecutable, ec);
+  // Up from <Name> to MacOS, Contents, <Name>.appex, PlugIns, Contents, <App>.app, <folder>.
+  for (int level = 0; level < 7; ++level)
+    folder = folder.parent_path();
+  const fs::path besideApp = folder / "xpcproxy";
+  return ::access(besideApp.c_str(), X_OK) == 0 ? besideApp : besideSelf;
 }
 
 ExtensionProcess::ExtensionProcess(std::string name, fs::path executable, Options options)
     : name_(std::move(name)), executable_(std::move(executable)), options_(std::move(options)) {
+  if (options_.launcher.empty())
+    options_.launcher = ExtensionProcessOptions::findLauncher(executable_);
   {
     std::lock_guard lock(mutex_);
     startChild();

@@ -29,11 +29,14 @@
 
 // How an ExtensionProcess starts and watches its processes.
 struct ExtensionProcessOptions {
-  // xpcproxy in the folder of the running executable.
-  static std::filesystem::path defaultLauncher();
+  // The sandbox launcher for `extensionExecutable`: xpcproxy in the folder of the running
+  // executable, else in the folder that holds the app bundle the extension belongs to
+  // (<folder>/<App>.app/Contents/PlugIns/<Name>.appex/Contents/MacOS/<Name>), where the build
+  // puts it beside qlmanage.
+  static std::filesystem::path findLauncher(const std::filesystem::path& extensionExecutable);
 
-  // The sandbox launcher.
-  std::filesystem::path launcher = defaultLauncher();
+  // The sandbox launcher; empty: findLauncher's choice.
+  std::filesystem::path launcher;
   // How long a request may wait for its reply.
   std::chrono::milliseconds timeout = std::chrono::seconds(30);
   // Called with the process id each time a process is started (under the ExtensionProcess's
@@ -93,7 +96,7 @@ private:
 
   const std::string name_;
   const std::filesystem::path executable_;
-  const Options options_;
+  Options options_;
 
   mutable std::mutex mutex_; // guards everything below and every Child's fields
   std::map<std::uint64_t, Pending> pending_;

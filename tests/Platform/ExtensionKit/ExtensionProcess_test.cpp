@@ -58,6 +58,23 @@ TEST_F(ExtensionProcessTest, ServesRequestsFromOneProcess) {
   EXPECT_EQ(process.launches(), 1u);
 }
 
+// With no launcher given, the one beside the app bundle is used; the real Markdown extension
+// previews through it inside the sandbox.
+TEST_F(ExtensionProcessTest, TheLauncherIsFoundBesideTheAppBundle) {
+  const std::filesystem::path markdownLens = std::filesystem::path(LUMIVALE_APP_BUNDLE) /
+                                             "Contents/PlugIns/MarkdownLens.appex/Contents/MacOS/"
+                                             "MarkdownLens";
+  EXPECT_EQ(ExtensionProcessOptions::findLauncher(markdownLens),
+            std::filesystem::path(LUMIVALE_APP_BUNDLE).parent_path() / "xpcproxy");
+  ExtensionProcess process("MarkdownLens", markdownLens);
+  const std::string path = document("notes.md");
+  std::ofstream(path) << "# Notes\n\nSome *text*.\n";
+  PreviewWire::Reply reply = process.request(path, "net.daringfireball.markdown").get();
+  ASSERT_FALSE(reply.error) << reply.error->localizedDescription;
+  EXPECT_EQ(reply.title, "notes");
+  EXPECT_NE(reply.data.find("Some *text*."), std::string::npos);
+}
+
 TEST_F(ExtensionProcessTest, ACrashFailsItsRequestAndTheNextRequestGetsANewProcess) {
   ExtensionProcess process("FaultLens", TestExtensions::executable("FaultLens"), options());
   const pid_t first = process.pid();
