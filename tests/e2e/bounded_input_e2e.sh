@@ -2,7 +2,8 @@
 # End-to-end checks of bounded document reads and of the extension sandbox through qlmanage:
 # a 10 GB (sparse) Markdown file is previewed as its first part with a notice, a 10 GB notebook
 # and a FIFO fail at once with clear errors, the extension's memory stays bounded; without
-# Landlock (as the ABI cap simulates) no extension starts unless the user allows it.
+# Landlock (as the ABI cap simulates) no extension starts unless the user allows it, and an
+# extension started directly, outside the launcher, refuses to run.
 set -uo pipefail
 qlmanage=$1
 work=$(mktemp -d)
@@ -55,6 +56,12 @@ LUMIVALE_SANDBOX_LANDLOCK_ABI_MAX=0 LUMIVALE_ALLOW_UNSANDBOXED=1 \
 check "allowed explicitly, it runs" test -s "$work/allowed/small.md.qlpreview/Preview.html"
 check "and warns that it runs without the sandbox" \
   grep -q "warning: preview extensions run without the file-system sandbox" "$work/stderr"
+
+# An extension run directly, outside the launcher, refuses to serve.
+extension="$(dirname "$qlmanage")/Lumivale Quick Look.app/Contents/PlugIns/MarkdownLens.appex/Contents/MacOS/MarkdownLens"
+"$extension" </dev/null >/dev/null 2>"$work/stderr"
+check "an extension started outside its sandbox exits with status 78" test "$?" -eq 78
+check "and says why" grep -q "not started inside its sandbox" "$work/stderr"
 
 echo "$failures failure(s)"
 test "$failures" -eq 0
