@@ -246,6 +246,10 @@ protected:
     EXPECT_EQ(report.at("state limit-fsize"), "0");
     EXPECT_EQ(report.at("state limit-nofile"), "256");
     EXPECT_NE(report.at("state limit-nproc"), "unlimited");
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    EXPECT_EQ(report.at("state limit-as"),
+              std::to_string(ExtensionSandbox::Limits{}.addressSpaceBytes));
+#endif
   }
 
   ScratchFolder document_;
