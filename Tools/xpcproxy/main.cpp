@@ -17,8 +17,15 @@ constexpr int kCannotExecute = 127;
 } // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 2 && std::strcmp(argv[1], "--landlock-abi") == 0) {
+    // For scripts: the Landlock ABI the sandbox would use here (0: none).
+    std::printf("%d\n", ExtensionSandbox::landlockABI());
+    return 0;
+  }
   if (argc < 2 || argv[1][0] == '-') {
-    std::fputs("usage: xpcproxy EXECUTABLE [ARGUMENT...]\n", stderr);
+    std::fputs("usage: xpcproxy EXECUTABLE [ARGUMENT...]\n"
+               "       xpcproxy --landlock-abi\n",
+               stderr);
     return 2;
   }
   try {

@@ -4,7 +4,6 @@
 // attempt must fail, and the harness checks that nothing changed and nothing arrived.
 #include "ExtensionKit/ExtensionProcess.h"
 #include "ExtensionKit/ExtensionSandbox.h"
-#include "ExtensionKit/Landlock.h"
 #include "TestExtensions.h"
 
 #include <arpa/inet.h>
@@ -261,7 +260,7 @@ protected:
 };
 
 TEST_F(ExtensionSandboxTest, AHostileExtensionCanChangeNothingAndReachNothing) {
-  if (Landlock::kernelABI() < 1)
+  if (ExtensionSandbox::landlockABI() < 1)
     GTEST_SKIP() << "this kernel has no Landlock (the refusal is tested in ExtensionProcessTest)";
   expectEverythingDenied(runHostileLens());
 }
@@ -269,7 +268,7 @@ TEST_F(ExtensionSandboxTest, AHostileExtensionCanChangeNothingAndReachNothing) {
 // Each older Landlock ABI, as an older kernel would offer it, still leaves nothing possible:
 // what it cannot handle the filter refuses.
 TEST_F(ExtensionSandboxTest, EveryLandlockVersionTheKernelOffersHoldsAsWell) {
-  const int abi = Landlock::kernelABI();
+  const int abi = ExtensionSandbox::landlockABI();
   if (abi < 2)
     GTEST_SKIP() << "this kernel offers no older Landlock version to try";
   for (int version = 1; version < abi; ++version) {
