@@ -24,8 +24,8 @@ public:
 
   // The document's text as it is previewed: the whole file, or its first part up to
   // kMaxDocumentBytes cut after the last line break in it (when that would keep less than half,
-  // at the last whole character instead) with `cutNotice` saying so. Fails for a file that cannot be read, that is
-  // not a regular file, or whose kept bytes are not UTF-8.
+  // at the last whole character instead) with `cutNotice` saying so. Fails for a file that cannot
+  // be read, that is not a regular file, or whose kept bytes are not UTF-8.
   struct Document {
     std::string text;
     std::optional<std::string> cutNotice;
