@@ -2,7 +2,10 @@
 
 #include "Foundation/ASCII.h"
 #include "Foundation/Bundle.h"
+#include "Foundation/ByteCount.h"
 #include "Foundation/FileRead.h"
+#include "Foundation/NSError.h"
+#include "Foundation/UTF8.h"
 #include "MarkdownLens/MarkdownRenderer.h"
 #include "PreviewCore/Graphemes.h"
 #include "PreviewCore/ICUText.h"
@@ -22,6 +25,26 @@ static_assert(kDiagramStartPattern.size() == 301);
 const icu::RegexPattern& diagramStartPattern() {
   static const std::unique_ptr<icu::RegexPattern> pattern = compileICUPattern(kDiagramStartPattern);
   return *pattern;
+}
+
+// The length of `text` without a UTF-8 sequence cut short at its end.
+std::size_t lastCharacterBoundary(std::string_view text) {
+  std::size_t end = text.size();
+  std::size_t back = 0;
+  while (back < 4 && back < end &&
+         (static_cast<unsigned char>(text[end - 1 - back]) & 0xC0) == 0x80)
+    ++back;
+  if (back < end) {
+    const auto lead = static_cast<unsigned char>(text[end - 1 - back]);
+    const std::size_t length = lead < 0x80    ? 1
+                               : lead >= 0xF0 ? 4
+                               : lead >= 0xE0 ? 3
+                               : lead >= 0xC0 ? 2
+                                              : 1;
+    if (length > back + 1)
+      return end - 1 - back;
+  }
+  return end;
 }
 
 // The longest run of clusters equal to `mark` (a cluster with a combining mark on it differs).
@@ -65,8 +88,35 @@ std::string MarkdownPreviewProvider::wrapMermaidSource(std::string_view text) {
   return out;
 }
 
+MarkdownPreviewProvider::Document MarkdownPreviewProvider::readDocument(const URL& fileURL,
+                                                                        std::size_t maxBytes) {
+  FilePrefix prefix = readFilePrefix(fileURL, maxBytes);
+  Document document;
+  document.text = std::move(prefix.data);
+  if (!prefix.complete) {
+    // After the last line break, unless that would drop more than half of what was read (a
+    // document of very long lines); then after the last whole character.
+    const std::size_t lineEnd = document.text.rfind('\n');
+    if (lineEnd != std::string::npos && lineEnd + 1 >= maxBytes / 2)
+      document.text.resize(lineEnd + 1);
+    else
+      document.text.resize(lastCharacterBoundary(document.text));
+    document.cutNotice = "[Lumivale Quick Look shows only the first " +
+                         describeByteCount(document.text.size()) + " of this " +
+                         describeByteCount(prefix.fileSize) +
+                         " document. Open the file to read all of it.]";
+  }
+  if (!isValidUTF8(document.text))
+    throw NSErrorException(
+        {NSErrorDomain::kCocoa, NSCocoaErrorCode::kFileReadInapplicableStringEncoding,
+         "The file \u201C" + fileURL.lastPathComponent() +
+             "\u201D couldn\u2019t be opened using text encoding Unicode (UTF-8)."});
+  return document;
+}
+
 QLPreviewReply MarkdownPreviewProvider::providePreview(const QLFilePreviewRequest& request) {
-  const std::string text = readUTF8Text(request.fileURL);
+  Document document = readDocument(request.fileURL);
+  const std::string& text = document.text;
   std::string markdown;
   QLPreviewReplyAttachments attachments;
   if (isMermaidSource(request.fileURL.pathExtension(), text)) {
@@ -79,6 +129,8 @@ QLPreviewReply MarkdownPreviewProvider::providePreview(const QLFilePreviewReques
     markdown = std::move(result.markdown);
     attachments = PreviewReplyBuilder::replyAttachments(result.attachments);
   }
+  if (document.cutNotice)
+    markdown += "\n\n" + *document.cutNotice + "\n";
   std::string html = MarkdownRenderer::renderHTML(markdown, Bundle::main());
   return PreviewReplyBuilder::makeReply(std::move(html), std::move(attachments), request.fileURL,
                                         kContentSize);

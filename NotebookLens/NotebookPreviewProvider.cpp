@@ -1,8 +1,10 @@
 #include "NotebookLens/NotebookPreviewProvider.h"
 
 #include "Foundation/Bundle.h"
+#include "Foundation/ByteCount.h"
 #include "Foundation/FileRead.h"
 #include "Foundation/JSONSerialization.h"
+#include "Foundation/NSError.h"
 #include "NotebookLens/NotebookRenderer.h"
 #include "PreviewCore/NotebookImageInlining.h"
 #include "PreviewCore/PreviewReplyBuilder.h"
@@ -11,6 +13,18 @@
 #include <optional>
 #include <string>
 #include <utility>
+
+std::string NotebookPreviewProvider::readNotebook(const URL& fileURL, std::size_t maxBytes) {
+  FilePrefix prefix = readFilePrefix(fileURL, maxBytes, /*readLargerFiles=*/false);
+  if (!prefix.complete)
+    throw NSErrorException({NSErrorDomain::kCocoa, NSCocoaErrorCode::kFileReadTooLarge,
+                            "The notebook \u201C" + fileURL.lastPathComponent() +
+                                "\u201D is too large to preview (" +
+                                describeByteCount(prefix.fileSize) +
+                                "; Lumivale Quick Look previews notebooks of up to " +
+                                describeByteCount(maxBytes) + ")."});
+  return std::move(prefix.data);
+}
 
 // The notebook is parsed once: the image inliner rewrites the parsed tree in place and the
 // renderer takes the same tree, which is what rendering the inliner's re-serialised bytes
@@ -21,7 +35,7 @@ NotebookPreviewProvider::Preview NotebookPreviewProvider::makePreview(const URL&
                                                                       const Bundle& bundle) {
   boost::json::value notebook;
   {
-    const std::string bytes = readData(fileURL);
+    const std::string bytes = readNotebook(fileURL);
     notebook = JSONSerialization::parse(bytes);
   }
 

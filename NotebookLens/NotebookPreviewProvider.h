@@ -7,6 +7,7 @@
 #include "Foundation/URL.h"
 #include "PreviewCore/PreviewProviderFrame.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -26,4 +27,11 @@ public:
   // The largest image file read for inlining; the inliner's own caps decide what is attached.
   static constexpr std::int64_t kPerImageByteCap = 4194304;
   static constexpr CGSize kContentSize{1100, 900};
+  // The largest notebook that is parsed (512 MiB). Its parsed tree takes a few times its size,
+  // which the extension's memory limit carries; a larger notebook fails at once, unread.
+  static constexpr std::size_t kMaxNotebookBytes = std::size_t(512) << 20;
+
+  // The notebook file's bytes; fails for a file larger than `maxBytes`, one that cannot be read,
+  // or anything but a regular file.
+  static std::string readNotebook(const URL& fileURL, std::size_t maxBytes = kMaxNotebookBytes);
 };

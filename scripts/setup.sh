@@ -9,11 +9,11 @@ export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q \
   build-essential cmake ninja-build pkg-config clang-format \
-  libicu-dev libboost-json1.81-dev libplist-dev \
+  libicu-dev libboost-json1.81-dev libplist-dev libseccomp-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
   chromium fonts-liberation fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji \
   python3 hyperfine jupyter-nbconvert python3-nbformat time locales \
-  shared-mime-info desktop-file-utils xdg-utils libfile-mimeinfo-perl
+  shared-mime-info desktop-file-utils xdg-utils libfile-mimeinfo-perl dbus
 # The Turkish locale, under which the tests check that names and extensions are matched
 # without regard to the process's locale.
 $SUDO localedef -i tr_TR -f UTF-8 tr_TR.UTF-8

@@ -4,6 +4,7 @@
 #include "Foundation/NSError.h"
 #include "Foundation/UTF8.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -29,6 +30,10 @@ namespace {
     throw NSErrorException(
         {NSErrorDomain::kCocoa, NSCocoaErrorCode::kFileReadUnknown,
          "The file " + name + " couldn\u2019t be opened because it is a folder."});
+  case ENODEV:
+    throw NSErrorException(
+        {NSErrorDomain::kCocoa, NSCocoaErrorCode::kFileReadUnknown,
+         "The file " + name + " couldn\u2019t be opened because it is not a regular file."});
   default:
     throw NSErrorException({NSErrorDomain::kCocoa, NSCocoaErrorCode::kFileReadUnknown,
                             "The file " + name + " couldn\u2019t be opened."});
@@ -102,4 +107,67 @@ std::string readUTF8Text(const URL& url) {
          "The file \u201C" + url.lastPathComponent() +
              "\u201D couldn\u2019t be opened using text encoding Unicode (UTF-8)."});
   return data;
+}
+
+FilePrefix readFilePrefix(const URL& url, std::size_t limit, bool readLargerFiles) {
+  if (url.path().find('\0') != std::string::npos)
+    throwReadError(url, ENOENT);
+  // Refuse anything but a regular file before opening it (opening a device can have effects),
+  // then again on the open descriptor in case the path changed in between. O_NONBLOCK keeps a
+  // FIFO swapped in meanwhile from blocking the open.
+  struct stat st {};
+  if (::stat(url.path().c_str(), &st) != 0)
+    throwReadError(url, errno);
+  if (!S_ISREG(st.st_mode))
+    throwReadError(url, S_ISDIR(st.st_mode) ? EISDIR : ENODEV);
+  const int fd = ::open(url.path().c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    throwReadError(url, errno);
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  if (::fstat(fd, &st) != 0)
+    throwReadError(url, errno);
+  if (!S_ISREG(st.st_mode))
+    throwReadError(url, S_ISDIR(st.st_mode) ? EISDIR : ENODEV);
+
+  FilePrefix prefix;
+  prefix.fileSize = static_cast<std::uint64_t>(st.st_size);
+  if (!readLargerFiles && prefix.fileSize > limit) {
+    prefix.complete = false;
+    return prefix;
+  }
+  // One byte beyond the limit tells whether there is more (the file may have grown).
+  const std::size_t wanted = limit + 1;
+  const std::size_t expected = static_cast<std::size_t>(
+      std::min<std::uint64_t>(prefix.fileSize, static_cast<std::uint64_t>(wanted)));
+  // Read straight into the string: the size reported plus one byte to see whether that was all,
+  // growing further only with data that actually arrives (files under /proc report no size).
+  std::string& data = prefix.data;
+  reserveWithHugePages(data, std::min(wanted, expected + 1));
+  std::size_t used = 0;
+  while (used < wanted) {
+    if (used == data.size()) {
+      const std::size_t next = used < expected    ? expected
+                               : used == expected ? used + 1
+                                                  : used + std::max<std::size_t>(used, 1 << 16);
+      data.resize(std::min(wanted, next));
+    }
+    const ssize_t got = ::read(fd, data.data() + used, data.size() - used);
+    if (got < 0 && errno == EINTR)
+      continue;
+    if (got < 0)
+      throwReadError(url, errno);
+    if (got == 0)
+      break;
+    used += static_cast<std::size_t>(got);
+  }
+  data.resize(used);
+  if (prefix.data.size() > limit) {
+    prefix.data.resize(limit);
+    prefix.complete = false;
+    prefix.fileSize = std::max<std::uint64_t>(prefix.fileSize, limit + 1);
+  }
+  return prefix;
 }

@@ -46,6 +46,7 @@ inline constexpr std::int64_t kFileReadNoSuchFile = 260;
 inline constexpr std::int64_t kFileReadUnknown = 256;
 inline constexpr std::int64_t kFileReadNoPermission = 257;
 inline constexpr std::int64_t kFileReadInapplicableStringEncoding = 261;
+inline constexpr std::int64_t kFileReadTooLarge = 263;
 inline constexpr std::int64_t kPropertyListReadCorrupt = 3840;
 } // namespace NSCocoaErrorCode
 

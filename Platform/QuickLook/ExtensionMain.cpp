@@ -2,6 +2,7 @@
 
 #include "QuickLook/PreviewServiceError.h"
 #include "QuickLook/PreviewWire.h"
+#include "QuickLook/SandboxCheck.h"
 
 #include <condition_variable>
 #include <csignal>
@@ -127,6 +128,13 @@ int QLServePreviewRequests(QLPreviewProvider& provider, int input, int output) {
 
 void QLExtensionMain(std::shared_ptr<QLPreviewProvider> provider) {
   std::signal(SIGPIPE, SIG_IGN);
+  if (std::optional<std::string> problem = sandboxProblem()) {
+    std::fprintf(stderr,
+                 "preview extension: not started inside its sandbox (%s); the preview "
+                 "service starts it through xpcproxy\n",
+                 problem->c_str());
+    ::_exit(78);
+  }
   const int status = QLServePreviewRequests(*provider, STDIN_FILENO, STDOUT_FILENO);
   std::fflush(stderr);
   // Pool threads stay parked; end without running static destructors under them.

@@ -13,5 +13,6 @@
 // A request frame whose payload does not decode gets an error reply and serving goes on.
 int QLServePreviewRequests(QLPreviewProvider& provider, int input, int output);
 
-// Serves standard input/output with `provider` and ends the process with the status above.
+// Serves standard input/output with `provider` and ends the process with the status above; ends
+// it at once with status 78 when it was not started inside its sandbox (see SandboxCheck).
 [[noreturn]] void QLExtensionMain(std::shared_ptr<QLPreviewProvider> provider);

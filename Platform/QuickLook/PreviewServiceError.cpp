@@ -13,6 +13,8 @@ constexpr std::string_view kMessages[] = {
     "The preview cannot be delivered: ",    // undeliverableReply
     "The preview extension ",               // extensionUnavailable
     "The preview request cannot be sent: ", // unsendableRequest
+    "The preview extension ",               // timedOut
+    "The preview extension cannot start: ", // cannotStart
 };
 
 } // namespace

@@ -16,6 +16,8 @@ enum class PreviewServiceError : std::int64_t {
   undeliverableReply = 3,   // the reply does not fit a frame
   extensionUnavailable = 4, // the extension process ended or stopped answering
   unsendableRequest = 5,    // the request does not fit a frame
+  timedOut = 6,             // no reply within the host's time-out; the process was ended
+  cannotStart = 7,          // the extension could not be started (no sandbox, no launcher)
 };
 
 // The platform error: the case's message, completed by `detail` (what exactly went wrong).

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -32,8 +33,8 @@ namespace fs = std::filesystem;
 namespace {
 
 const char* const kUsage =
-    "usage: qlmanage -o DIR [--app APP] [-c CONTENT_TYPE] [-j N] [-v] [-q] FILE...\n"
-    "       qlmanage -p [--app APP] [-c CONTENT_TYPE] [-j N] [-v] FILE...\n"
+    "usage: qlmanage -o DIR [--app APP] [-c CONTENT_TYPE] [-j N] [--timeout S] [-v] [-q] FILE...\n"
+    "       qlmanage -p [--app APP] [-c CONTENT_TYPE] [-j N] [--timeout S] [-v] FILE...\n"
     "       qlmanage -r [cache]\n"
     "       qlmanage -m [plugins]\n"
     "  -o DIR           write DIR/<file name>.qlpreview/ for each FILE and print where\n"
@@ -44,6 +45,7 @@ const char* const kUsage =
     "  -m               list which registered extension serves each content type\n"
     "  -c CONTENT_TYPE  treat every FILE as this content type\n"
     "  -j N             requests in flight at once (default: hardware threads)\n"
+    "  --timeout S      fail a preview that takes longer than S seconds (default: 30)\n"
     "  -v               report each extension process started\n"
     "  -q               print nothing but errors\n";
 
@@ -53,6 +55,7 @@ struct Options {
   std::optional<fs::path> app; // nullopt: the plug-in registry
   std::optional<std::string> contentType;
   unsigned jobs = std::max(2u, std::thread::hardware_concurrency());
+  std::chrono::milliseconds timeout = std::chrono::seconds(30);
   bool verbose = false;
   bool quiet = false;
   std::vector<std::string> files;
@@ -92,6 +95,13 @@ Options parseOptions(int argc, char** argv) {
       if (n.empty() || *end || jobs < 1 || jobs > 256)
         usageError("-j needs a number from 1 to 256");
       options.jobs = static_cast<unsigned>(jobs);
+    } else if (arg == "--timeout") {
+      const std::string text = value("--timeout");
+      char* end = nullptr;
+      const double seconds = std::strtod(text.c_str(), &end);
+      if (text.empty() || *end || !(seconds > 0) || seconds > 86400)
+        usageError("--timeout needs a positive number of seconds (at most 86400)");
+      options.timeout = std::chrono::milliseconds(static_cast<long long>(seconds * 1000 + 0.5));
     } else if (arg == "-v") {
       options.verbose = true;
     } else if (arg == "-q") {
@@ -119,22 +129,29 @@ struct Job {
   std::string error; // set when the job failed before it was sent
 };
 
-// Starts each extension's process on first use and keeps it for the rest of the run.
+// Starts each extension's process on first use and keeps it for the rest of the run (a process
+// that crashes or hangs is replaced by its ExtensionProcess).
 class ProcessPool {
 public:
-  explicit ProcessPool(bool verbose) : verbose_(verbose) {}
+  ProcessPool(std::chrono::milliseconds timeout, bool verbose)
+      : timeout_(timeout), verbose_(verbose) {}
   ExtensionProcess& processFor(const PreviewExtension& extension) {
     std::lock_guard lock(mutex_);
     auto& slot = processes_[extension.name];
     if (!slot) {
-      slot = std::make_unique<ExtensionProcess>(extension.name, extension.executable);
+      ExtensionProcess::Options options;
+      options.timeout = timeout_;
       if (verbose_)
-        std::cerr << "qlmanage: started " << extension.name << " (pid " << slot->pid() << ")\n";
+        options.onLaunch = [name = extension.name](pid_t pid) {
+          std::cerr << "qlmanage: started " << name << " (pid " << pid << ")\n";
+        };
+      slot = std::make_unique<ExtensionProcess>(extension.name, extension.executable, options);
     }
     return *slot;
   }
 
 private:
+  std::chrono::milliseconds timeout_;
   bool verbose_;
   std::mutex mutex_;
   std::map<std::string, std::unique_ptr<ExtensionProcess>> processes_;
@@ -228,7 +245,7 @@ int main(int argc, char** argv) {
     jobs.push_back(std::move(job));
   }
 
-  ProcessPool processes(options.verbose);
+  ProcessPool processes(options.timeout, options.verbose);
   std::mutex outputMutex;
   std::atomic<bool> anyFailed = false;
   std::atomic<std::size_t> next = 0;

@@ -1,3 +1,4 @@
+#include "Foundation/ByteCount.h"
 #include "Foundation/FileRead.h"
 #include "Foundation/NSError.h"
 
@@ -5,6 +6,7 @@
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -69,6 +71,68 @@ TEST_F(FileReadTest, TextReadsAreStrictUTF8) {
     EXPECT_EQ(error.code, NSCocoaErrorCode::kFileReadInapplicableStringEncoding) << bad;
     EXPECT_NE(error.localizedDescription.find("UTF-8"), std::string::npos);
   }
+}
+
+TEST_F(FileReadTest, PrefixReadsStopAtTheLimit) {
+  const URL small = write("small.md", "0123456789");
+  FilePrefix whole = readFilePrefix(small, 10);
+  EXPECT_EQ(whole.data, "0123456789");
+  EXPECT_TRUE(whole.complete);
+  EXPECT_EQ(whole.fileSize, 10u);
+
+  FilePrefix cut = readFilePrefix(small, 4);
+  EXPECT_EQ(cut.data, "0123");
+  EXPECT_FALSE(cut.complete);
+  EXPECT_EQ(cut.fileSize, 10u);
+
+  FilePrefix skipped = readFilePrefix(small, 4, /*readLargerFiles=*/false);
+  EXPECT_EQ(skipped.data, "");
+  EXPECT_FALSE(skipped.complete);
+
+  // Files that report no size, as under /proc, are read all the same.
+  FilePrefix status = readFilePrefix(URL::fileURLWithPath("/proc/self/status"), 1 << 20);
+  EXPECT_TRUE(status.complete);
+  EXPECT_NE(status.data.find("Pid:"), std::string::npos);
+}
+
+TEST_F(FileReadTest, PrefixReadsOfHugeSparseFilesStayBounded) {
+  const fs::path huge = dir_ / "huge.md";
+  std::ofstream(huge) << "# Start\n";
+  fs::resize_file(huge, std::uint64_t(10) << 30);
+  FilePrefix prefix = readFilePrefix(URL::fileURLWithPath(huge.string()), 1 << 20);
+  EXPECT_EQ(prefix.data.size(), 1u << 20);
+  EXPECT_EQ(prefix.data.substr(0, 8), "# Start\n");
+  EXPECT_EQ(prefix.data.capacity() < (2u << 20), true);
+  EXPECT_FALSE(prefix.complete);
+  EXPECT_EQ(prefix.fileSize, std::uint64_t(10) << 30);
+}
+
+// A FIFO with no writer, a device or a folder as the document fails at once: nothing waits
+// for a writer, nothing is read from a device.
+TEST_F(FileReadTest, PrefixReadsRefuseAnythingButRegularFiles) {
+  const fs::path fifo = dir_ / "fifo.md";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& path : {fifo.string(), std::string("/dev/zero"), dir_.string()}) {
+    NSError error = errorOf([&] { readFilePrefix(URL::fileURLWithPath(path), 1 << 20); });
+    EXPECT_EQ(error.code, NSCocoaErrorCode::kFileReadUnknown) << path;
+    EXPECT_NE(error.localizedDescription.find(path == dir_.string() ? "because it is a folder"
+                                                                    : "it is not a regular file"),
+              std::string::npos)
+        << error.localizedDescription;
+  }
+  EXPECT_EQ(
+      errorOf([&] { readFilePrefix(URL::fileURLWithPath((dir_ / "nope").string()), 9); }).code,
+      NSCocoaErrorCode::kFileReadNoSuchFile);
+}
+
+TEST(ByteCountTest, DescribesSizesInBinaryUnits) {
+  EXPECT_EQ(describeByteCount(0), "0 bytes");
+  EXPECT_EQ(describeByteCount(1), "1 byte");
+  EXPECT_EQ(describeByteCount(1023), "1023 bytes");
+  EXPECT_EQ(describeByteCount(1536), "1.5 KB");
+  EXPECT_EQ(describeByteCount(std::uint64_t(16) << 20), "16 MB");
+  EXPECT_EQ(describeByteCount((std::uint64_t(1) << 20) - 1), "1 MB"); // not "1024 KB"
+  EXPECT_EQ(describeByteCount(std::uint64_t(10) << 30), "10 GB");
 }
 
 } // namespace

@@ -1,0 +1,175 @@
+#include "ExtensionKit/ExtensionProcess.h"
+#include "ExtensionKit/ExtensionSandbox.h"
+#include "TestExtensions.h"
+
+#include <chrono>
+#include <fstream>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <thread>
+
+using namespace std::chrono_literals;
+using TestExtensions::ScopedEnvironment;
+using TestExtensions::ScratchFolder;
+using testing::HasSubstr;
+
+namespace {
+
+class ExtensionProcessTest : public testing::Test {
+protected:
+  void SetUp() override {
+    if (ExtensionSandbox::landlockABI() < 1)
+      allow_.emplace(ExtensionSandbox::kAllowUnsandboxedVariable, "1");
+  }
+
+  ExtensionProcess::Options options(std::chrono::milliseconds timeout = 30s) {
+    ExtensionProcess::Options options;
+    options.launcher = TestExtensions::launcher();
+    options.timeout = timeout;
+    return options;
+  }
+  std::string document(const std::string& name) {
+    const std::filesystem::path path = folder_.path() / name;
+    std::ofstream(path) << "text\n";
+    return path.string();
+  }
+  void open(const std::string& gatedDocument) { std::ofstream(gatedDocument + ".open") << ""; }
+
+  std::optional<ScopedEnvironment> allow_;
+  ScratchFolder folder_;
+};
+
+// The pid FaultLens writes into its page.
+pid_t answeringPid(const PreviewWire::Reply& reply) {
+  EXPECT_FALSE(reply.error) << reply.error->localizedDescription;
+  return reply.data.rfind("pid ", 0) == 0 ? std::stoi(reply.data.substr(4)) : -1;
+}
+
+TEST_F(ExtensionProcessTest, ServesRequestsFromOneProcess) {
+  ExtensionProcess process("FaultLens", TestExtensions::executable("FaultLens"), options());
+  const pid_t pid = process.pid();
+  ASSERT_GT(pid, 0);
+  auto first = process.request(document("a.txt"));
+  auto second = process.request(document("b.txt"));
+  EXPECT_EQ(answeringPid(first.get()), pid);
+  PreviewWire::Reply reply = second.get();
+  EXPECT_EQ(answeringPid(reply), pid);
+  EXPECT_EQ(reply.title, "b.txt");
+  EXPECT_EQ(process.launches(), 1u);
+}
+
+// With no launcher given, the one beside the app bundle is used; the real Markdown extension
+// previews through it inside the sandbox.
+TEST_F(ExtensionProcessTest, TheLauncherIsFoundBesideTheAppBundle) {
+  const std::filesystem::path markdownLens = std::filesystem::path(LUMIVALE_APP_BUNDLE) /
+                                             "Contents/PlugIns/MarkdownLens.appex/Contents/MacOS/"
+                                             "MarkdownLens";
+  EXPECT_EQ(ExtensionProcessOptions::findLauncher(markdownLens),
+            std::filesystem::path(LUMIVALE_APP_BUNDLE).parent_path() / "xpcproxy");
+  ExtensionProcess process("MarkdownLens", markdownLens);
+  const std::string path = document("notes.md");
+  std::ofstream(path) << "# Notes\n\nSome *text*.\n";
+  PreviewWire::Reply reply = process.request(path).get();
+  ASSERT_FALSE(reply.error) << reply.error->localizedDescription;
+  EXPECT_EQ(reply.title, "notes");
+  EXPECT_NE(reply.data.find("Some *text*."), std::string::npos);
+}
+
+TEST_F(ExtensionProcessTest, ACrashFailsItsRequestAndTheNextRequestGetsANewProcess) {
+  ExtensionProcess process("FaultLens", TestExtensions::executable("FaultLens"), options());
+  const pid_t first = process.pid();
+  PreviewWire::Reply crashed = process.request(document("crash.txt")).get();
+  ASSERT_TRUE(crashed.error);
+  EXPECT_EQ(crashed.error->code, ExtensionProcess::kExtensionEnded);
+  EXPECT_THAT(crashed.error->localizedDescription,
+              HasSubstr("The preview extension FaultLens crashed (Aborted)"));
+
+  PreviewWire::Reply next = process.request(document("after.txt")).get();
+  const pid_t second = answeringPid(next);
+  EXPECT_GT(second, 0);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(process.launches(), 2u);
+}
+
+TEST_F(ExtensionProcessTest, ATimeOutEndsTheProcessAndSendsTheOthersToANewOne) {
+  ExtensionProcess process("FaultLens", TestExtensions::executable("FaultLens"), options(2s));
+  const pid_t first = process.pid();
+  auto hung = process.request(document("hang.txt"));
+  std::this_thread::sleep_for(1s);
+  // In flight in the same process when the hung request times out.
+  const std::string gated = document("gate.txt");
+  auto waiting = process.request(gated);
+
+  PreviewWire::Reply timedOut = hung.get();
+  ASSERT_TRUE(timedOut.error);
+  EXPECT_EQ(timedOut.error->code, ExtensionProcess::kTimedOut);
+  EXPECT_EQ(timedOut.error->localizedDescription,
+            "The preview extension FaultLens did not answer within 2 s; it was ended.");
+  EXPECT_EQ(waiting.wait_for(0s), std::future_status::timeout) << "must not fail with the hung one";
+  // The hung process is ended (and reaped).
+  for (int i = 0; i < 200 && ::kill(first, 0) == 0; ++i)
+    std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(::kill(first, 0), -1);
+
+  open(gated);
+  const pid_t second = answeringPid(waiting.get());
+  EXPECT_GT(second, 0);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(process.launches(), 2u);
+}
+
+TEST_F(ExtensionProcessTest, DestroyingWithAHungRequestEndsWithinTheTimeOut) {
+  std::future<PreviewWire::Reply> hung;
+  const auto start = std::chrono::steady_clock::now();
+  {
+    ExtensionProcess process("FaultLens", TestExtensions::executable("FaultLens"), options(500ms));
+    hung = process.request(document("hang.txt"));
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  ASSERT_EQ(hung.wait_for(0s), std::future_status::ready);
+  EXPECT_EQ(hung.get().error->code, ExtensionProcess::kTimedOut);
+}
+
+TEST_F(ExtensionProcessTest, TerminateFailsRequestsInFlightAndRestartsOnDemand) {
+  ExtensionProcess process("FaultLens", TestExtensions::executable("FaultLens"), options());
+  const pid_t first = process.pid();
+  auto hung = process.request(document("hang.txt"));
+  process.terminate("The preview service was reset.");
+  PreviewWire::Reply reset = hung.get();
+  ASSERT_TRUE(reset.error);
+  EXPECT_EQ(reset.error->localizedDescription, "The preview service was reset.");
+  EXPECT_EQ(process.pid(), -1);
+  const pid_t second = answeringPid(process.request(document("a.txt")).get());
+  EXPECT_NE(second, first);
+}
+
+TEST_F(ExtensionProcessTest, AMissingLauncherOrExtensionIsAClearError) {
+  ExtensionProcess::Options noLauncher = options();
+  noLauncher.launcher = folder_.path() / "xpcproxy";
+  EXPECT_THAT(
+      [&] { ExtensionProcess("FaultLens", TestExtensions::executable("FaultLens"), noLauncher); },
+      testing::ThrowsMessage<std::runtime_error>(
+          HasSubstr("cannot be started: its sandbox launcher")));
+  EXPECT_THAT([&] { ExtensionProcess("Nothing", folder_.path() / "Nothing", options()); },
+              testing::ThrowsMessage<std::runtime_error>(HasSubstr("is missing")));
+}
+
+// On a kernel without Landlock nothing starts unless the user allows it; the ABI cap stands
+// in for such a kernel here.
+TEST_F(ExtensionProcessTest, WithoutLandlockExtensionsStartOnlyWhenAllowed) {
+  ScopedEnvironment noLandlock(ExtensionSandbox::kLandlockABICapVariable, "0");
+  {
+    ScopedEnvironment notAllowed(ExtensionSandbox::kAllowUnsandboxedVariable, std::nullopt);
+    EXPECT_THAT(
+        [&] { ExtensionProcess("FaultLens", TestExtensions::executable("FaultLens"), options()); },
+        testing::ThrowsMessage<std::runtime_error>(
+            HasSubstr("does not offer Landlock, which the extension sandbox needs to keep "
+                      "previews from changing files, so no preview extension is started. Set "
+                      "LUMIVALE_ALLOW_UNSANDBOXED=1 to run them without it.")));
+  }
+  ScopedEnvironment allowed(ExtensionSandbox::kAllowUnsandboxedVariable, "1");
+  ExtensionProcess process("FaultLens", TestExtensions::executable("FaultLens"), options());
+  EXPECT_GT(answeringPid(process.request(document("a.txt")).get()), 0);
+}
+
+} // namespace
