@@ -12,7 +12,9 @@ $SUDO apt-get install -y -q \
   libicu-dev libboost-json1.81-dev libplist-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
   chromium fonts-liberation fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji \
-  python3 hyperfine jupyter-nbconvert python3-nbformat time
+  python3 hyperfine jupyter-nbconvert python3-nbformat time \
+  qt6-base-dev qt6-webengine-dev libqt6dbus6 \
+  xvfb xauth xdotool x11-utils imagemagick dbus dbus-x11
 # The machine image ships Node.js 20 with npm; Debian's own nodejs/npm only when it is missing.
 if ! command -v npm >/dev/null; then
   $SUDO apt-get install -y -q nodejs npm

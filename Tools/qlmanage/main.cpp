@@ -1,10 +1,11 @@
 // qlmanage: the preview service on the command line. For each FILE it picks the preview
 // extension by content type, asks the extension's process for a reply, and writes the reply as
-// a preview folder (-o DIR) or opens it as a standalone page (-p).
+// a preview folder (-o DIR) or shows it in the preview panel (-p).
 
 #include "ExtensionKit/ExtensionCatalog.h"
 #include "ExtensionKit/ExtensionProcess.h"
 #include "PreviewOutput.h"
+#include "QuickLookUI/QLPreviewPanel.h"
 #include "UniformTypeIdentifiers/UTType.h"
 
 #include <algorithm>
@@ -13,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -33,7 +36,8 @@ const char* const kUsage =
     "usage: qlmanage -o DIR [--app APP] [-c CONTENT_TYPE] [-j N] [-v] FILE...\n"
     "       qlmanage -p [--app APP] [-c CONTENT_TYPE] [-j N] [-v] FILE...\n"
     "  -o DIR           write DIR/<file name>.qlpreview/ for each FILE\n"
-    "  -p               show each preview as a standalone page in the default browser\n"
+    "  -p               show the previews in the preview panel (without a display: write\n"
+    "                   each as a standalone page and print its path)\n"
     "  --app APP        the app bundle whose PlugIns serve the previews\n"
     "                   (default: the one beside qlmanage)\n"
     "  -c CONTENT_TYPE  treat every FILE as this content type\n"
@@ -134,18 +138,12 @@ private:
   std::map<std::string, std::unique_ptr<ExtensionProcess>> processes_;
 };
 
-void openInBrowser(const fs::path& page) {
+bool hasDisplay() {
   auto present = [](const char* name) {
     const char* value = std::getenv(name);
     return value && *value;
   };
-  if (!present("DISPLAY") && !present("WAYLAND_DISPLAY"))
-    return;
-  const std::string path = page.string();
-  char* argv[] = {const_cast<char*>("xdg-open"), const_cast<char*>(path.c_str()), nullptr};
-  pid_t pid;
-  if (::posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ) == 0)
-    ::waitpid(pid, nullptr, 0);
+  return present("DISPLAY") || present("WAYLAND_DISPLAY") || present("QT_QPA_PLATFORM");
 }
 
 std::string replyError(const PreviewWire::Reply& reply) {
@@ -156,6 +154,37 @@ std::string replyError(const PreviewWire::Reply& reply) {
     return "The preview extension replied with content type \"" + reply.contentType +
            "\", which cannot be shown.";
   return {};
+}
+
+// Shows the jobs in the preview panel. Every request is sent before the panel starts, so the
+// extensions work while the window system and web engine come up.
+int showInPanel(int argc, char** argv, const std::vector<Job>& jobs, ProcessPool& processes) {
+  std::vector<QLPreviewItem> items;
+  for (const Job& job : jobs) {
+    auto failed = [](std::string error) {
+      return PreviewWire::errorReply(0, {"Lumivale.PreviewService", 1, std::move(error)});
+    };
+    std::function<PreviewWire::Reply()> fetch;
+    if (!job.error.empty()) {
+      fetch = [reply = failed(job.error)] { return reply; };
+    } else {
+      try {
+        auto future = std::make_shared<std::future<PreviewWire::Reply>>(
+            processes.processFor(*job.extension).request(job.path.string(), job.contentType));
+        fetch = [future] { return future->get(); };
+      } catch (const std::exception& e) {
+        fetch = [reply = failed(e.what())] { return reply; };
+      }
+    }
+    items.push_back({QString::fromStdString(job.path.filename().string()), std::move(fetch)});
+  }
+  const PanelResult result = runPreviewPanel(argc, argv, std::move(items));
+  std::fflush(stdout);
+  std::fflush(stderr);
+  // A preview still being made when the panel closed is not waited for.
+  if (result.unfinished > 0)
+    std::_Exit(result.failed > 0 ? 1 : 0);
+  return result.failed > 0 ? 1 : 0;
 }
 
 } // namespace
@@ -176,24 +205,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  fs::path outputDirectory;
-  if (options.outputDirectory) {
-    outputDirectory = *options.outputDirectory;
-    std::error_code ec;
-    fs::create_directories(outputDirectory, ec);
-    if (!fs::is_directory(outputDirectory)) {
-      std::cerr << "qlmanage: cannot use " << outputDirectory.string() << " as output folder\n";
-      return 1;
-    }
-  } else {
-    std::string pattern = (fs::temp_directory_path() / "qlmanage-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) {
-      std::cerr << "qlmanage: cannot create a temporary folder\n";
-      return 1;
-    }
-    outputDirectory = pattern;
-  }
-
+  const bool inPanel = options.preview && hasDisplay();
   // Decide content type and extension for every file up front.
   std::vector<Job> jobs;
   std::set<std::string> names;
@@ -214,12 +226,33 @@ int main(int argc, char** argv) {
       if (!job.extension)
         job.error = "No preview extension handles content type " + job.contentType + ".";
     }
-    if (job.error.empty() && !names.insert(job.path.filename().string()).second)
+    if (job.error.empty() && !inPanel && !names.insert(job.path.filename().string()).second)
       job.error = "Another file of the same name is previewed in this call.";
     jobs.push_back(std::move(job));
   }
 
   ProcessPool processes(options.verbose);
+  if (inPanel)
+    return showInPanel(argc, argv, jobs, processes);
+
+  fs::path outputDirectory;
+  if (options.outputDirectory) {
+    outputDirectory = *options.outputDirectory;
+    std::error_code ec;
+    fs::create_directories(outputDirectory, ec);
+    if (!fs::is_directory(outputDirectory)) {
+      std::cerr << "qlmanage: cannot use " << outputDirectory.string() << " as output folder\n";
+      return 1;
+    }
+  } else {
+    std::string pattern = (fs::temp_directory_path() / "qlmanage-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) {
+      std::cerr << "qlmanage: cannot create a temporary folder\n";
+      return 1;
+    }
+    outputDirectory = pattern;
+  }
+
   std::mutex outputMutex;
   std::atomic<bool> anyFailed = false;
   std::atomic<std::size_t> next = 0;
@@ -248,7 +281,6 @@ int main(int argc, char** argv) {
           const fs::path page = folder / "Standalone.html";
           std::lock_guard lock(outputMutex);
           std::cout << page.string() << std::endl;
-          openInBrowser(page);
         } else {
           const fs::path folder = PreviewOutput::writePreviewFolder(outputDirectory, name, reply);
           if (options.verbose) {
