@@ -5,6 +5,7 @@
 #include "ExtensionKit/ExtensionCatalog.h"
 #include "ExtensionKit/ExtensionProcess.h"
 #include "PreviewOutput.h"
+#include "QuickLookService/PreviewServiceClient.h"
 #include "QuickLookUI/QLPreviewPanel.h"
 #include "UniformTypeIdentifiers/UTType.h"
 
@@ -35,9 +36,12 @@ namespace {
 const char* const kUsage =
     "usage: qlmanage -o DIR [--app APP] [-c CONTENT_TYPE] [-j N] [-v] FILE...\n"
     "       qlmanage -p [--app APP] [-c CONTENT_TYPE] [-j N] [-v] FILE...\n"
+    "       qlmanage -r [cache]\n"
     "  -o DIR           write DIR/<file name>.qlpreview/ for each FILE\n"
     "  -p               show the previews in the preview panel (without a display: write\n"
     "                   each as a standalone page and print its path)\n"
+    "  -r [cache]       reset the preview server: its extension processes end and the\n"
+    "                   extensions are read again; \"cache\" also drops cached previews\n"
     "  --app APP        the app bundle whose PlugIns serve the previews\n"
     "                   (default: the one beside qlmanage)\n"
     "  -c CONTENT_TYPE  treat every FILE as this content type\n"
@@ -51,6 +55,7 @@ struct Options {
   std::optional<std::string> contentType;
   unsigned jobs = std::max(2u, std::thread::hardware_concurrency());
   bool verbose = false;
+  std::optional<bool> reset; // -r: true when the cache goes too
   std::vector<std::string> files;
 };
 
@@ -79,6 +84,10 @@ Options parseOptions(int argc, char** argv) {
       endOfOptions = true;
     } else if (arg == "-o") {
       options.outputDirectory = value("-o");
+    } else if (arg == "-r") {
+      options.reset = i + 1 < argc && std::string(argv[i + 1]) == "cache";
+      if (*options.reset)
+        ++i;
     } else if (arg == "-p") {
       options.preview = true;
     } else if (arg == "--app") {
@@ -100,6 +109,11 @@ Options parseOptions(int argc, char** argv) {
     } else {
       usageError("unknown option " + arg);
     }
+  }
+  if (options.reset) {
+    if (options.outputDirectory || options.preview || !options.files.empty())
+      usageError("-r takes no other options or files");
+    return options;
   }
   if (options.outputDirectory.has_value() == options.preview)
     usageError("give exactly one of -o DIR and -p");
@@ -138,6 +152,41 @@ private:
   std::map<std::string, std::unique_ptr<ExtensionProcess>> processes_;
 };
 
+// Where replies come from: the preview server when one can be reached (it keeps the
+// extensions warm), else the extension processes of this run.
+class ReplySource {
+public:
+  ReplySource(const Options& options, ProcessPool& processes)
+      : app_(options.app), verbose_(options.verbose), processes_(processes),
+        serverUsable_(PreviewServiceClient::sessionBusAvailable() &&
+                      std::getenv("LUMIVALE_NO_PREVIEW_SERVER") == nullptr) {}
+
+  // Blocks until the reply is there; failures come back as error replies.
+  PreviewWire::Reply fetch(const Job& job) {
+    if (serverUsable_) {
+      std::string why;
+      if (auto reply = PreviewServiceClient::preview(app_, job.path.string(), job.contentType, why))
+        return std::move(*reply);
+      // Not there: do not ask again in this run (and say so once).
+      if (serverUsable_.exchange(false) && verbose_)
+        std::cerr << "qlmanage: previewing without the preview server (" << why << ")\n";
+    }
+    try {
+      return processes_.processFor(*job.extension)
+          .request(job.path.string(), job.contentType)
+          .get();
+    } catch (const std::exception& e) {
+      return PreviewWire::errorReply(0, {"Lumivale.PreviewService", 5, e.what()});
+    }
+  }
+
+private:
+  fs::path app_;
+  bool verbose_;
+  ProcessPool& processes_;
+  std::atomic<bool> serverUsable_;
+};
+
 bool hasDisplay() {
   auto present = [](const char* name) {
     const char* value = std::getenv(name);
@@ -158,23 +207,18 @@ std::string replyError(const PreviewWire::Reply& reply) {
 
 // Shows the jobs in the preview panel. Every request is sent before the panel starts, so the
 // extensions work while the window system and web engine come up.
-int showInPanel(int argc, char** argv, const std::vector<Job>& jobs, ProcessPool& processes) {
+int showInPanel(int argc, char** argv, const std::vector<Job>& jobs, ReplySource& source) {
   std::vector<QLPreviewItem> items;
   for (const Job& job : jobs) {
-    auto failed = [](std::string error) {
-      return PreviewWire::errorReply(0, {"Lumivale.PreviewService", 1, std::move(error)});
-    };
     std::function<PreviewWire::Reply()> fetch;
     if (!job.error.empty()) {
-      fetch = [reply = failed(job.error)] { return reply; };
+      fetch = [reply = PreviewWire::errorReply(0, {"Lumivale.PreviewService", 1, job.error})] {
+        return reply;
+      };
     } else {
-      try {
-        auto future = std::make_shared<std::future<PreviewWire::Reply>>(
-            processes.processFor(*job.extension).request(job.path.string(), job.contentType));
-        fetch = [future] { return future->get(); };
-      } catch (const std::exception& e) {
-        fetch = [reply = failed(e.what())] { return reply; };
-      }
+      auto future = std::make_shared<std::future<PreviewWire::Reply>>(
+          std::async(std::launch::async, [&source, &job] { return source.fetch(job); }));
+      fetch = [future] { return future->get(); };
     }
     items.push_back({QString::fromStdString(job.path.filename().string()), std::move(fetch)});
   }
@@ -192,6 +236,14 @@ int showInPanel(int argc, char** argv, const std::vector<Job>& jobs, ProcessPool
 int main(int argc, char** argv) {
   std::signal(SIGPIPE, SIG_IGN);
   Options options = parseOptions(argc, argv);
+  if (options.reset) {
+    std::string why;
+    if (!PreviewServiceClient::reset(*options.reset, why)) {
+      std::cerr << "qlmanage: cannot reset the preview server: " << why << "\n";
+      return 1;
+    }
+    return 0;
+  }
 
   std::optional<ExtensionCatalog> catalog;
   try {
@@ -232,8 +284,9 @@ int main(int argc, char** argv) {
   }
 
   ProcessPool processes(options.verbose);
+  ReplySource source(options, processes);
   if (inPanel)
-    return showInPanel(argc, argv, jobs, processes);
+    return showInPanel(argc, argv, jobs, source);
 
   fs::path outputDirectory;
   if (options.outputDirectory) {
@@ -269,8 +322,7 @@ int main(int argc, char** argv) {
         continue;
       }
       try {
-        ExtensionProcess& process = processes.processFor(*job.extension);
-        PreviewWire::Reply reply = process.request(job.path.string(), job.contentType).get();
+        PreviewWire::Reply reply = source.fetch(job);
         if (std::string error = replyError(reply); !error.empty()) {
           report(job, error);
           continue;
