@@ -175,6 +175,21 @@ press "$wid" Escape
 exits_within 10
 check "a failed preview makes qlmanage exit 1" test "${exit_status:-0}" = 1
 
+# --- Through the preview server on a private session bus (started on demand).
+if command -v dbus-run-session >/dev/null; then
+  build_dir=$(cd "$(dirname "$qlmanage")" && pwd)
+  XDG_DATA_HOME=$work/data "$build_dir/quicklookd" --install >/dev/null
+  log=$work/server.log
+  XDG_DATA_HOME=$work/data LUMIVALE_PANEL_PROBE=exit-after-ready dbus-run-session -- bash -c '
+    "$1" -v -p "$2" 2>"$3"; status=$?
+    pgrep -f "^$4/quicklookd" >/dev/null && echo "server was running" >>"$3"
+    "$1" -r; exit $status' _ "$qlmanage" "$work/docs/Panel Notes.md" "$log" "$build_dir" 2>/dev/null
+  check "through the server: the panel shows the preview" grep -q "ready item=0 .*\"diagrams\":1" "$log"
+  check "through the server: the server was started on demand" grep -q "server was running" "$log"
+  check "through the server: no fallback to running the extension here" bash -c "! grep -q 'without the preview server' '$log'"
+  check "through the server: the console shows no errors" test -z "$(console_problems "$log")"
+fi
+
 check "no request reached the loopback server" test ! -s "$work/requests.log"
 [ -s "$work/requests.log" ] && cat "$work/requests.log"
 if [ "$failures" -gt 0 ]; then
