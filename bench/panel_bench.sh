@@ -8,7 +8,9 @@
 #   alone   no session bus: qlmanage runs the extension itself.
 # Every run starts qlmanage (and with it the web engine) afresh. The panel's probe reports the
 # wall-clock time at which the page's first text was painted (two animation frames after it was
-# in the document); the figure is that time minus the moment qlmanage was started.
+# in the document); the figure is that time minus the moment qlmanage was started. For the last
+# warm run of each document the panel's timeline is shown too: application object made, web
+# engine ready, reply there, page load started and finished.
 #
 #   bench/panel_bench.sh [BUILD_DIR] [RUNS]      (RUNS per figure, default 5; the median is shown)
 #
@@ -94,6 +96,9 @@ first_text_ms() {
   local at
   at=$(sed -n 's/.*first text item=0 at=\([0-9]*\).*/\1/p' "$log" | head -1)
   [ -n "$at" ] || { echo "no first text: $*" >&2; cat "$log" >&2; echo NaN; return; }
+  # Where the time went, for the last run of each kind.
+  sed -n 's/.*timeline \([a-z-]*\) at=\([0-9]*\).*/\1 \2/p' "$log" |
+    awk -v s="$start" '{printf "%s +%d  ", $1, $2 - s}' >"$home/breakdown"
   echo $((at - start))
 }
 median() { sort -n | awk '{a[NR]=$1} END {if (NR%2) print a[(NR+1)/2]; else print int((a[NR/2]+a[NR/2+1])/2)}'; }
@@ -108,11 +113,13 @@ for doc in README.md README-diagram.md notebook-20mb.ipynb; do
     cold+=("$(first_text_ms "$qlmanage" -p "$file")")
     touch "$file"
     warm+=("$(first_text_ms "$qlmanage" -p "$file")")
+    warm_breakdown=$(cat "$home/breakdown")
     cached+=("$(first_text_ms "$qlmanage" -p "$file")")
     alone+=("$(first_text_ms env -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR=/nonexistent "$qlmanage" -p "$file")")
   done
   printf '%-22s %8s ms %7s ms %7s ms %7s ms\n' "$doc ($(( $(stat -c %s "$file") / 1024 )) KB)" \
     "$(printf '%s\n' "${cold[@]}" | median)" "$(printf '%s\n' "${warm[@]}" | median)" \
     "$(printf '%s\n' "${cached[@]}" | median)" "$(printf '%s\n' "${alone[@]}" | median)"
+  printf '    last warm run (ms after start): %s\n' "$warm_breakdown"
 done
 stop_server

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QKeyEvent>
 #include <QLoggingCategory>
 #include <QScreen>
@@ -88,6 +89,14 @@ QLPreviewPanel::QLPreviewPanel(std::vector<QLPreviewItem> items, bool dark,
   if (probe_) {
     probe_->install(page_->scripts());
     page_->setConsoleChannel(probe_->channel, [this](const QString& m) { probeMessage(m); });
+    // Where the time to the first text goes: engine start, window, page load.
+    auto mark = [](const char* what) {
+      std::fprintf(stderr, "preview panel: timeline %s at=%lld\n", what,
+                   static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+    };
+    mark("engine-ready");
+    connect(page_, &QWebEnginePage::loadStarted, this, [mark] { mark("load-started"); });
+    connect(page_, &QWebEnginePage::loadFinished, this, [mark] { mark("load-finished"); });
   }
   view_ = new QWebEngineView(this);
   view_->setPage(page_);
@@ -179,6 +188,9 @@ void QLPreviewPanel::present() {
       std::clamp(width, kMinimumWidth, std::max(kMinimumWidth, screen.width() * 9 / 10)),
       std::clamp(height, kMinimumHeight, std::max(kMinimumHeight, screen.height() * 9 / 10)));
   resize(size);
+  if (probe_)
+    std::fprintf(stderr, "preview panel: timeline reply at=%lld\n",
+                 static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
   if (!isVisible()) {
     move(screen.center() - QPoint(size.width() / 2, size.height() / 2));
     show();
@@ -249,7 +261,11 @@ PanelResult runPreviewPanel(int argc, char** argv, std::vector<QLPreviewItem> it
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
             flags + (flags.isEmpty() ? "" : " ") + "--force-dark-mode");
   }
-  QLPreviewPanel panel(std::move(items), dark, PanelProbe::fromEnvironment());
+  std::optional<PanelProbe> probe = PanelProbe::fromEnvironment();
+  if (probe)
+    std::fprintf(stderr, "preview panel: timeline application at=%lld\n",
+                 static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+  QLPreviewPanel panel(std::move(items), dark, std::move(probe));
   app.exec();
   return {panel.failedItems(), panel.pendingItems()};
 }
