@@ -31,6 +31,14 @@ check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; f
 export QTWEBENGINE_DISABLE_SANDBOX=1
 export QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu"
 export LUMIVALE_PANEL_PROBE=report
+# Links the user clicks go to the desktop's browser: here a stand-in that only notes the address.
+mkdir -p "$work/bin"
+cat > "$work/bin/xdg-open" <<SH
+#!/bin/sh
+echo "\$@" >> "$work/opened.log"
+SH
+chmod +x "$work/bin/xdg-open"
+export PATH="$work/bin:$PATH" BROWSER="$work/bin/xdg-open"
 unset GTK_THEME DBUS_SESSION_BUS_ADDRESS
 
 # A loopback server that records every request it sees.
@@ -130,6 +138,13 @@ check "the diagram is drawn" test "$(state "$ready" "s['diagrams']")" -ge 1
 check "the remote image shows as a placeholder" test "$(state "$ready" "s['placeholders']")" = 1
 check "the page is light" test "$(state "$ready" "s['dark']")" = False
 [ -n "$wid" ] && import -window "$wid" "$shots/panel-markdown-light.png"
+# A click on a web link hands it to the desktop's browser; the panel stays on the preview.
+link_x=$(state "$ready" "s['link']['x']") link_y=$(state "$ready" "s['link']['y']")
+xdotool mousemove --window "$wid" "$link_x" "$link_y" click 1
+clicked() { for _ in $(seq 50); do grep -q "127.0.0.1:$port/page.html" "$work/opened.log" 2>/dev/null && return 0; sleep 0.1; done; return 1; }
+check "a clicked web link opens in the desktop's browser" clicked
+sleep 0.5
+check "the panel stays on the preview after the click" test "$(grep -c 'first text item=0' "$log")" = 1
 press "$wid" Right
 ready=$(wait_for_line "$log" "ready item=1 ") && pass "the right arrow shows the notebook" || fail "the right arrow shows the notebook"
 wid=$(window_of "tour") && pass "the notebook's window title" || fail "the notebook's window title"
