@@ -13,7 +13,9 @@ $SUDO apt-get install -y -q \
   libgtest-dev libgmock-dev libbenchmark-dev \
   chromium fonts-liberation fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji \
   python3 hyperfine jupyter-nbconvert python3-nbformat time locales \
-  shared-mime-info desktop-file-utils xdg-utils libfile-mimeinfo-perl dbus
+  shared-mime-info desktop-file-utils xdg-utils libfile-mimeinfo-perl \
+  qt6-base-dev qt6-webengine-dev libqt6dbus6 \
+  xvfb xauth xdotool x11-utils imagemagick dbus dbus-x11
 # The Turkish locale, under which the tests check that names and extensions are matched
 # without regard to the process's locale.
 $SUDO localedef -i tr_TR -f UTF-8 tr_TR.UTF-8

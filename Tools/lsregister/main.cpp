@@ -4,11 +4,13 @@
 
 #include "LaunchServices/BundleScan.h"
 #include "LaunchServices/Registration.h"
+#include "QuickLookService/ServiceInstallation.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -29,11 +31,23 @@ const char* const kUsage = "usage: lsregister [-f] [-R] [-trusted] BUNDLE...\n"
   std::exit(2);
 }
 
-// The qlmanage beside this tool: what the desktop entry runs when the app names no tool.
-fs::path neighbouringPreviewTool() {
+// A tool beside this one (qlmanage, quicklookd), or the bare name when this one's place is unknown.
+fs::path neighbouringTool(const char* name) {
   std::error_code ec;
   const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  return ec ? fs::path("qlmanage") : self.parent_path() / "qlmanage";
+  return ec ? fs::path(name) : self.parent_path() / name;
+}
+
+// The qlmanage beside this tool: what the desktop entry runs when the app names no tool.
+fs::path neighbouringPreviewTool() {
+  return neighbouringTool("qlmanage");
+}
+
+// The session bus starts the preview server beside this tool on the first preview request.
+void installPreviewServer() {
+  const fs::path server = neighbouringTool("quicklookd");
+  if (::access(server.c_str(), X_OK) == 0)
+    ServiceInstallation::installServiceFile(ServiceInstallation::dataHome(), server);
 }
 
 void printWarnings(const std::vector<std::string>& warnings) {
@@ -95,10 +109,13 @@ int main(int argc, char** argv) {
   int status = 0;
   for (const fs::path& bundle : bundles) {
     try {
-      if (unregister)
+      if (unregister) {
         registration.unregisterBundle(bundle);
-      else
+        ServiceInstallation::uninstallServiceFile(ServiceInstallation::dataHome());
+      } else {
         registration.registerBundle(bundle, options);
+        installPreviewServer();
+      }
     } catch (const std::exception& e) {
       std::cerr << "lsregister: " << e.what() << "\n";
       status = 1;

@@ -1,7 +1,7 @@
 #include "PreviewOutput.h"
 
 #include "Foundation/ASCII.h"
-#include "UniformTypeIdentifiers/UTType.h"
+#include "QuickLook/AttachmentMIMEType.h"
 
 #include <algorithm>
 #include <boost/json.hpp>
@@ -24,14 +24,6 @@ bool isPlainFileName(const std::string& name) {
     return false;
   return std::none_of(std::begin(kReservedNames), std::end(kReservedNames),
                       [&](const char* reserved) { return name == reserved; });
-}
-
-bool isMIMEType(const std::string& text) {
-  auto token = [](char c) { return ASCII::isAlnum(c) || std::strchr("!#$&^_.+-", c); };
-  const auto slash = text.find('/');
-  return slash != std::string::npos && slash > 0 && slash + 1 < text.size() && text.size() < 128 &&
-         std::all_of(text.begin(), text.begin() + slash, token) &&
-         std::all_of(text.begin() + slash + 1, text.end(), token);
 }
 
 std::string base64(std::string_view bytes) {
@@ -159,12 +151,7 @@ boost::json::value number(double v) {
 } // namespace
 
 std::string mimeTypeOf(const PreviewWire::ReplyAttachment& attachment) {
-  if (auto type = UTType::fromIdentifier(attachment.typeIdentifier))
-    if (auto mime = type->preferredMIMEType())
-      return *mime;
-  if (isMIMEType(attachment.mimeType))
-    return attachment.mimeType;
-  return "application/octet-stream";
+  return attachmentMIMEType(attachment);
 }
 
 std::string propertiesJSON(const PreviewWire::Reply& reply) {

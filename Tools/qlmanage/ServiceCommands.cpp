@@ -2,6 +2,7 @@
 
 #include "PlugInKit/PreviewPlugInChoice.h"
 #include "PlugInKit/QuickLookServiceReset.h"
+#include "QuickLookService/PreviewServiceClient.h"
 
 #include <iostream>
 #include <set>
@@ -26,6 +27,11 @@ int reset(bool cache, bool quiet) {
   const RegistryLocation location = RegistryLocation::forCurrentUser();
   try {
     QuickLookServiceReset::requestReset(location);
+    // A preview server on the session bus is told at once (none running is a success).
+    if (std::string why; !PreviewServiceClient::reset(cache, why)) {
+      std::cerr << "qlmanage: cannot reset the preview server: " << why << "\n";
+      return 1;
+    }
     if (!quiet)
       std::cout << "qlmanage: the preview servers were reset\n";
     if (cache) {

@@ -1,11 +1,14 @@
 // qlmanage: the preview service on the command line. For each FILE it picks the preview
 // extension by content type (from the plug-in registry, or from one app with --app), asks the
-// extension's process for a reply, and writes the reply as a preview folder (-o DIR) or opens
-// it as a standalone page (-p). -r and -m address the service itself (ServiceCommands).
+// extension's process for a reply, and writes the reply as a preview folder (-o DIR) or shows
+// it in the preview panel (-p). -r and -m address the service itself (ServiceCommands).
 
 #include "ExtensionKit/ExtensionProcess.h"
 #include "ExtensionLookup.h"
 #include "PreviewOutput.h"
+#include "QuickLook/PreviewServiceError.h"
+#include "QuickLookService/PreviewServiceClient.h"
+#include "QuickLookUI/QLPreviewPanel.h"
 #include "ServiceCommands.h"
 #include "UniformTypeIdentifiers/UTType.h"
 
@@ -16,6 +19,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <future>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -38,10 +43,12 @@ const char* const kUsage =
     "       qlmanage -r [cache]\n"
     "       qlmanage -m [plugins]\n"
     "  -o DIR           write DIR/<file name>.qlpreview/ for each FILE and print where\n"
-    "  -p               show each preview as a standalone page in the default browser\n"
+    "  -p               show the previews in the preview panel (without a display: write\n"
+    "                   each as a standalone page and print its path)\n"
     "  --app APP        take the extensions from this app bundle's PlugIns, bypassing the\n"
     "                   plug-in registry (default: the registered, switched-on extensions)\n"
-    "  -r [cache]       reset the preview servers (and empty the preview cache)\n"
+    "  -r [cache]       reset the preview servers: their extension processes end and the\n"
+    "                   registry is read again; \"cache\" also empties the preview cache\n"
     "  -m               list which registered extension serves each content type\n"
     "  -c CONTENT_TYPE  treat every FILE as this content type\n"
     "  -j N             requests in flight at once (default: hardware threads)\n"
@@ -157,18 +164,57 @@ private:
   std::map<std::string, std::unique_ptr<ExtensionProcess>> processes_;
 };
 
-void openInBrowser(const fs::path& page) {
+// Where replies come from: the preview server when one can be reached (it keeps the
+// extensions warm), else the extension processes of this run.
+class ReplySource {
+public:
+  ReplySource(const Options& options, ProcessPool& processes)
+      : verbose_(options.verbose), processes_(processes),
+        serverUsable_(PreviewServiceClient::sessionBusAvailable() &&
+                      std::getenv("LUMIVALE_NO_PREVIEW_SERVER") == nullptr) {}
+
+  // Blocks until the reply is there; failures come back as error replies.
+  PreviewWire::Reply fetch(const Job& job) {
+    if (serverUsable_) {
+      std::string why;
+      if (auto reply = PreviewServiceClient::preview(appBundleOf(*job.extension), job.path.string(),
+                                                     job.contentType, why))
+        return std::move(*reply);
+      // Not there: do not ask again in this run (and say so once).
+      if (serverUsable_.exchange(false) && verbose_)
+        std::cerr << "qlmanage: previewing without the preview server (" << why << ")\n";
+    }
+    try {
+      return processes_.processFor(*job.extension).request(job.path.string()).get();
+    } catch (const std::exception& e) {
+      return PreviewWire::errorReply(
+          0, makeServiceError(PreviewServiceError::unsendableRequest, e.what()));
+    }
+  }
+
+private:
+  // The app bundle that holds an extension: .../X.app/Contents/PlugIns/Y.appex/Contents/MacOS/Y.
+  static fs::path appBundleOf(const PreviewExtension& extension) {
+    return extension.executable
+        .parent_path()  // MacOS
+        .parent_path()  // Contents
+        .parent_path()  // Y.appex
+        .parent_path()  // PlugIns
+        .parent_path()  // Contents
+        .parent_path(); // X.app
+  }
+
+  bool verbose_;
+  ProcessPool& processes_;
+  std::atomic<bool> serverUsable_;
+};
+
+bool hasDisplay() {
   auto present = [](const char* name) {
     const char* value = std::getenv(name);
     return value && *value;
   };
-  if (!present("DISPLAY") && !present("WAYLAND_DISPLAY"))
-    return;
-  const std::string path = page.string();
-  char* argv[] = {const_cast<char*>("xdg-open"), const_cast<char*>(path.c_str()), nullptr};
-  pid_t pid;
-  if (::posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ) == 0)
-    ::waitpid(pid, nullptr, 0);
+  return present("DISPLAY") || present("WAYLAND_DISPLAY") || present("QT_QPA_PLATFORM");
 }
 
 std::string replyError(const PreviewWire::Reply& reply) {
@@ -179,6 +225,32 @@ std::string replyError(const PreviewWire::Reply& reply) {
     return "The preview extension replied with content type \"" + reply.contentType +
            "\", which cannot be shown.";
   return {};
+}
+
+// Shows the jobs in the preview panel. Every request is sent before the panel starts, so the
+// extensions work while the window system and web engine come up.
+int showInPanel(int argc, char** argv, const std::vector<Job>& jobs, ReplySource& source) {
+  std::vector<QLPreviewItem> items;
+  for (const Job& job : jobs) {
+    std::function<PreviewWire::Reply()> fetch;
+    if (!job.error.empty()) {
+      fetch = [reply = PreviewWire::errorReply(0, {"Lumivale.PreviewService", 1, job.error})] {
+        return reply;
+      };
+    } else {
+      auto future = std::make_shared<std::future<PreviewWire::Reply>>(
+          std::async(std::launch::async, [&source, &job] { return source.fetch(job); }));
+      fetch = [future] { return future->get(); };
+    }
+    items.push_back({QString::fromStdString(job.path.filename().string()), std::move(fetch)});
+  }
+  const PanelResult result = runPreviewPanel(argc, argv, std::move(items));
+  std::fflush(stdout);
+  std::fflush(stderr);
+  // A preview still being made when the panel closed is not waited for.
+  if (result.unfinished > 0)
+    std::_Exit(result.failed > 0 ? 1 : 0);
+  return result.failed > 0 ? 1 : 0;
 }
 
 } // namespace
@@ -204,24 +276,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  fs::path outputDirectory;
-  if (options.outputDirectory) {
-    outputDirectory = *options.outputDirectory;
-    std::error_code ec;
-    fs::create_directories(outputDirectory, ec);
-    if (!fs::is_directory(outputDirectory)) {
-      std::cerr << "qlmanage: cannot use " << outputDirectory.string() << " as output folder\n";
-      return 1;
-    }
-  } else {
-    std::string pattern = (fs::temp_directory_path() / "qlmanage-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) {
-      std::cerr << "qlmanage: cannot create a temporary folder\n";
-      return 1;
-    }
-    outputDirectory = pattern;
-  }
-
+  const bool inPanel = options.preview && hasDisplay();
   // Decide content type and extension for every file up front.
   std::vector<Job> jobs;
   std::set<std::string> names;
@@ -240,12 +295,34 @@ int main(int argc, char** argv) {
       job.contentType = type->identifier();
       job.extension = lookup->extensionFor(*type, job.error);
     }
-    if (job.error.empty() && !names.insert(job.path.filename().string()).second)
+    if (job.error.empty() && !inPanel && !names.insert(job.path.filename().string()).second)
       job.error = "Another file of the same name is previewed in this call.";
     jobs.push_back(std::move(job));
   }
 
   ProcessPool processes(options.timeout, options.verbose);
+  ReplySource source(options, processes);
+  if (inPanel)
+    return showInPanel(argc, argv, jobs, source);
+
+  fs::path outputDirectory;
+  if (options.outputDirectory) {
+    outputDirectory = *options.outputDirectory;
+    std::error_code ec;
+    fs::create_directories(outputDirectory, ec);
+    if (!fs::is_directory(outputDirectory)) {
+      std::cerr << "qlmanage: cannot use " << outputDirectory.string() << " as output folder\n";
+      return 1;
+    }
+  } else {
+    std::string pattern = (fs::temp_directory_path() / "qlmanage-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) {
+      std::cerr << "qlmanage: cannot create a temporary folder\n";
+      return 1;
+    }
+    outputDirectory = pattern;
+  }
+
   std::mutex outputMutex;
   std::atomic<bool> anyFailed = false;
   std::atomic<std::size_t> next = 0;
@@ -262,8 +339,7 @@ int main(int argc, char** argv) {
         continue;
       }
       try {
-        ExtensionProcess& process = processes.processFor(*job.extension);
-        PreviewWire::Reply reply = process.request(job.path.string()).get();
+        PreviewWire::Reply reply = source.fetch(job);
         if (std::string error = replyError(reply); !error.empty()) {
           report(job, error);
           continue;
@@ -274,7 +350,6 @@ int main(int argc, char** argv) {
           const fs::path page = folder / "Standalone.html";
           std::lock_guard lock(outputMutex);
           std::cout << page.string() << std::endl;
-          openInBrowser(page);
         } else {
           const fs::path folder = PreviewOutput::writePreviewFolder(outputDirectory, name, reply);
           if (!options.quiet) {

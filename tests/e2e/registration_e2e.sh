@@ -133,11 +133,15 @@ check "a folder that is no bundle is refused" test $? -eq 1
 check "... with a clear message" contains "$work/out" "is not a valid bundle"
 check "... recording nothing" sh -c "! '$lsregister' -dump | grep -q 'Not An App'"
 
+service_file=$XDG_DATA_HOME/dbus-1/services/com.lumivale.quicklook.PreviewService.service
+check "the session bus can start the preview server" grep -q "^Exec=.*quicklookd" "$service_file"
+
 # Unregistration takes everything away again.
 "$lsregister" -u "$app"
 check "lsregister -u succeeds" test $? -eq 0
 check "the desktop entry is gone" test ! -e "$entry"
 check "the MIME package is gone" test ! -e "$package"
+check "the preview server's activation file is gone" test ! -e "$service_file"
 check "xdg-mime no longer knows text/vnd.mermaid" \
   test "$(xdg-mime query filetype "$work/flow.mmd")" != text/vnd.mermaid
 check "the desktop database forgot the application" \

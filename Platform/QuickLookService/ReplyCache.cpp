@@ -1,0 +1,68 @@
+#include "QuickLookService/ReplyCache.h"
+
+#include <sys/stat.h>
+
+namespace {
+
+std::size_t sizeOf(const PreviewWire::Reply& reply) {
+  std::size_t bytes = reply.data.size() + reply.title.size() + 256;
+  for (const auto& attachment : reply.attachments)
+    bytes += attachment.data.size() + attachment.identifier.size() + 64;
+  return bytes;
+}
+
+} // namespace
+
+std::optional<ReplyCacheKey> ReplyCacheKey::of(const std::string& path,
+                                               const std::string& contentType) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+    return std::nullopt;
+  return ReplyCacheKey{path,
+                       contentType,
+                       static_cast<std::uint64_t>(info.st_dev),
+                       static_cast<std::uint64_t>(info.st_ino),
+                       static_cast<std::uint64_t>(info.st_size),
+                       static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 +
+                           info.st_mtim.tv_nsec};
+}
+
+std::shared_ptr<const PreviewWire::Reply> ReplyCache::find(const ReplyCacheKey& key) {
+  std::lock_guard lock(mutex_);
+  for (auto it = entries_.begin(); it != entries_.end(); ++it)
+    if (it->key == key) {
+      entries_.splice(entries_.begin(), entries_, it);
+      return it->reply;
+    }
+  return nullptr;
+}
+
+void ReplyCache::insert(const ReplyCacheKey& key, std::shared_ptr<const PreviewWire::Reply> reply) {
+  const std::size_t bytes = sizeOf(*reply);
+  std::lock_guard lock(mutex_);
+  for (auto it = entries_.begin(); it != entries_.end(); ++it)
+    if (it->key.path == key.path && it->key.contentType == key.contentType) {
+      bytes_ -= it->bytes;
+      entries_.erase(it);
+      break;
+    }
+  if (bytes > capacity_)
+    return;
+  entries_.push_front({key, std::move(reply), bytes});
+  bytes_ += bytes;
+  while (bytes_ > capacity_) {
+    bytes_ -= entries_.back().bytes;
+    entries_.pop_back();
+  }
+}
+
+void ReplyCache::clear() {
+  std::lock_guard lock(mutex_);
+  entries_.clear();
+  bytes_ = 0;
+}
+
+std::size_t ReplyCache::entries() {
+  std::lock_guard lock(mutex_);
+  return entries_.size();
+}

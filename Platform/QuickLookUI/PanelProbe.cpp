@@ -1,0 +1,91 @@
+#include "QuickLookUI/PanelProbe.h"
+
+#include <QRandomGenerator>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
+
+namespace {
+
+// Reports "first-text <epoch ms>" two frames after the page's text is in the document (so it
+// has been painted), then "ready <state>" once the page marks itself ready.
+const char kProbeScript[] = R"JS((() => {
+  const channel = %1;
+  const send = (text) => console.info(channel + text);
+  const hasText = () => {
+    const content = document.getElementById('lumivale-content');
+    if (content && content.firstElementChild) return true;
+    const cells = document.getElementById('nbv-cells');
+    if (cells && cells.firstElementChild) return true;
+    return Boolean(document.getElementById('lumivale-error'));
+  };
+  const everything = (selector) => {
+    const found = [];
+    const walk = (root) => {
+      found.push(...root.querySelectorAll(selector));
+      for (const element of root.querySelectorAll('*')) if (element.shadowRoot) walk(element.shadowRoot);
+    };
+    walk(document);
+    return found;
+  };
+  const state = () => ({
+    title: document.title,
+    dark: matchMedia('(prefers-color-scheme: dark)').matches,
+    images: everything('img').map((image) => ({
+      src: (image.getAttribute('src') || '').slice(0, 80),
+      drawn: image.complete && image.naturalWidth > 0,
+    })),
+    diagrams: everything('.lumivale-diagram svg').length,
+    diagramErrors: everything('.lumivale-diagram-error').length,
+    placeholders: everything('.lumivale-image-placeholder').length,
+    cells: document.querySelectorAll('.nbv-cell').length,
+    error: document.getElementById('lumivale-error')?.textContent ?? '',
+    text: (document.body ? document.body.innerText : '').slice(0, 300),
+    link: (() => {
+      const link = document.querySelector('a[href^="http"]');
+      if (!link) return null;
+      const box = link.getBoundingClientRect();
+      return { href: link.href, x: Math.round(box.left + box.width / 2), y: Math.round(box.top + box.height / 2) };
+    })(),
+  });
+  let textSent = false;
+  const poll = () => {
+    if (!textSent && hasText()) {
+      textSent = true;
+      requestAnimationFrame(() => requestAnimationFrame(() => send('first-text ' + Date.now())));
+    }
+    if (document.documentElement.dataset.lumivaleReady === 'true') {
+      const report = () => send('ready ' + JSON.stringify(state()));
+      textSent ? requestAnimationFrame(() => requestAnimationFrame(report)) : setTimeout(poll, 16);
+      return;
+    }
+    requestAnimationFrame(poll);
+  };
+  poll();
+})();)JS";
+
+} // namespace
+
+std::optional<PanelProbe> PanelProbe::fromEnvironment() {
+  const QByteArray mode = qgetenv("LUMIVALE_PANEL_PROBE");
+  if (mode.isEmpty())
+    return std::nullopt;
+  PanelProbe probe;
+  if (mode == "exit-after-first-text")
+    probe.exit = Exit::afterFirstText;
+  else if (mode == "exit-after-ready")
+    probe.exit = Exit::afterReady;
+  probe.channel = QStringLiteral("lumivale-probe-%1: ")
+                      .arg(QRandomGenerator::system()->generate64(), 16, 16, QLatin1Char('0'));
+  return probe;
+}
+
+void PanelProbe::install(QWebEngineScriptCollection& scripts) const {
+  QWebEngineScript script;
+  script.setName(QStringLiteral("lumivale-panel-probe"));
+  script.setWorldId(QWebEngineScript::ApplicationWorld);
+  script.setInjectionPoint(QWebEngineScript::DocumentReady);
+  script.setRunsOnSubFrames(false);
+  script.setSourceCode(
+      QString::fromLatin1(kProbeScript).arg(QStringLiteral("'") + channel + QStringLiteral("'")));
+  scripts.insert(script);
+}

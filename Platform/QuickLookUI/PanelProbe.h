@@ -1,0 +1,22 @@
+// PanelProbe: reports what the panel's page shows, for tests and benchmarks. Enabled by the
+// environment variable LUMIVALE_PANEL_PROBE: "report" writes one line on standard error when an
+// item's first text is on screen ("preview panel: first text item=N at=<epoch ms>") and one when
+// its page is ready ("preview panel: ready item=N <JSON of the page's state>");
+// "exit-after-first-text" and "exit-after-ready" also close the panel at that point.
+#pragma once
+
+#include <QString>
+#include <optional>
+
+class QWebEngineScriptCollection;
+
+struct PanelProbe {
+  enum class Exit { never, afterFirstText, afterReady };
+  Exit exit = Exit::never;
+  QString channel; // the console prefix the probe script reports through
+
+  // The probe the environment asks for, if any.
+  static std::optional<PanelProbe> fromEnvironment();
+  // Adds the probe script (in its own world, so the page cannot see or forge it).
+  void install(QWebEngineScriptCollection& scripts) const;
+};

@@ -1,0 +1,35 @@
+// PreviewPage: the web page of the preview panel, locked down. It stays on the preview's own
+// pages (a clicked link to the web or mail opens in the desktop's browser instead), opens no
+// windows, shows no dialogs, grants no permissions, and writes the page's console messages to
+// standard error. Main thread only.
+#pragma once
+
+#include <QWebEnginePage>
+#include <functional>
+
+class PreviewPage : public QWebEnginePage {
+public:
+  PreviewPage(QWebEngineProfile* profile, QObject* parent);
+
+  // Console messages that begin with `prefix` go to `handler` (without the prefix) instead of
+  // standard error: the panel's own probe scripts talk back this way.
+  void setConsoleChannel(QString prefix, std::function<void(const QString&)> handler);
+
+protected:
+  bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
+  QWebEnginePage* createWindow(WebWindowType type) override;
+  void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message,
+                                int lineNumber, const QString& sourceID) override;
+  void javaScriptAlert(const QUrl&, const QString&) override {}
+  bool javaScriptConfirm(const QUrl&, const QString&) override { return false; }
+  bool javaScriptPrompt(const QUrl&, const QString&, const QString&, QString*) override {
+    return false;
+  }
+  QStringList chooseFiles(FileSelectionMode, const QStringList&, const QStringList&) override {
+    return {};
+  }
+
+private:
+  QString channelPrefix_;
+  std::function<void(const QString&)> channelHandler_;
+};

@@ -1,0 +1,271 @@
+#include "QuickLookUI/QLPreviewPanel.h"
+
+#include "QuickLookUI/DesktopAppearance.h"
+#include "QuickLookUI/ErrorPage.h"
+#include "QuickLookUI/PreviewPage.h"
+#include "QuickLookUI/PreviewRequestInterceptor.h"
+#include "QuickLookUI/PreviewSchemeHandler.h"
+#include "QuickLookUI/PreviewSchemes.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDateTime>
+#include <QKeyEvent>
+#include <QLoggingCategory>
+#include <QScreen>
+#include <QVBoxLayout>
+#include <QWebEngineDownloadRequest>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+#include <QWebEngineView>
+#include <algorithm>
+#include <cstdio>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kMinimumWidth = 320;
+constexpr int kMinimumHeight = 240;
+constexpr int kDefaultWidth = 800;
+constexpr int kDefaultHeight = 600;
+
+// The reply's failure, or empty when it is a page the panel can show.
+std::string failureOf(const PreviewWire::Reply& reply) {
+  if (reply.error)
+    return reply.error->localizedDescription.empty() ? "The preview failed."
+                                                     : reply.error->localizedDescription;
+  if (reply.contentType != "public.html")
+    return "The preview extension replied with content type \"" + reply.contentType +
+           "\", which cannot be shown.";
+  return {};
+}
+
+void lockDown(QWebEngineSettings* settings) {
+  settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+  settings->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
+  settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
+  settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+  settings->setAttribute(QWebEngineSettings::LocalStorageEnabled, false);
+  settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+  settings->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
+  settings->setAttribute(QWebEngineSettings::ScreenCaptureEnabled, false);
+  settings->setAttribute(QWebEngineSettings::WebRTCPublicInterfacesOnly, true);
+  settings->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
+  settings->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
+  settings->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, true);
+  settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+}
+
+} // namespace
+
+QLPreviewPanel::QLPreviewPanel(std::vector<QLPreviewItem> items, bool dark,
+                               std::optional<PanelProbe> probe)
+    : mailbox_(std::make_shared<Mailbox>()), dark_(dark), probe_(std::move(probe)) {
+  mailbox_->panel = this;
+  setAttribute(Qt::WA_DeleteOnClose, false);
+  setMinimumSize(kMinimumWidth, kMinimumHeight);
+
+  // An off-the-record profile: no cache, cookies or storage on disk.
+  profile_ = new QWebEngineProfile(this);
+  profile_->setHttpCacheType(QWebEngineProfile::NoCache);
+  profile_->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
+  profile_->setSpellCheckEnabled(false);
+  profile_->setUrlRequestInterceptor(new PreviewRequestInterceptor(profile_));
+  auto* handler = new PreviewSchemeHandler(
+      [this](int index) -> std::shared_ptr<const PreviewWire::Reply> {
+        return index >= 0 && index < static_cast<int>(slots_.size()) ? slots_[index].reply
+                                                                     : nullptr;
+      },
+      [this] { return current_; }, profile_);
+  profile_->installUrlSchemeHandler(PreviewSchemes::kPageScheme, handler);
+  profile_->installUrlSchemeHandler(PreviewSchemes::kAttachmentScheme, handler);
+  connect(profile_, &QWebEngineProfile::downloadRequested, this,
+          [](QWebEngineDownloadRequest* download) { download->cancel(); });
+
+  page_ = new PreviewPage(profile_, this);
+  lockDown(page_->settings());
+  page_->setBackgroundColor(dark_ ? QColor(0x0d, 0x11, 0x17) : QColor(Qt::white));
+  if (probe_) {
+    probe_->install(page_->scripts());
+    page_->setConsoleChannel(probe_->channel, [this](const QString& m) { probeMessage(m); });
+    // Where the time to the first text goes: engine start, window, page load.
+    auto mark = [](const char* what) {
+      std::fprintf(stderr, "preview panel: timeline %s at=%lld\n", what,
+                   static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+    };
+    mark("engine-ready");
+    connect(page_, &QWebEnginePage::loadStarted, this, [mark] { mark("load-started"); });
+    connect(page_, &QWebEnginePage::loadFinished, this, [mark] { mark("load-finished"); });
+  }
+  view_ = new QWebEngineView(this);
+  view_->setPage(page_);
+  view_->setContextMenuPolicy(Qt::NoContextMenu);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(view_);
+  // Keys reach the web view's inner widgets first; watch them all from the application.
+  qApp->installEventFilter(this);
+
+  for (QLPreviewItem& item : items)
+    slots_.push_back({item.displayName, nullptr, false});
+  if (!slots_.empty())
+    setWindowTitle(slots_.front().displayName);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    std::thread([mailbox = mailbox_, index = static_cast<int>(i),
+                 fetch = std::move(items[i].fetchReply)] {
+      PreviewWire::Reply reply = fetch();
+      std::lock_guard lock(mailbox->mutex);
+      if (mailbox->panel)
+        QMetaObject::invokeMethod(
+            mailbox->panel,
+            [panel = mailbox->panel, index, reply = std::move(reply)]() mutable {
+              panel->replyArrived(index, std::move(reply));
+            },
+            Qt::QueuedConnection);
+    }).detach();
+  }
+}
+
+QLPreviewPanel::~QLPreviewPanel() {
+  qApp->removeEventFilter(this);
+  // The page must go before its profile.
+  delete view_;
+  delete page_;
+  std::lock_guard lock(mailbox_->mutex);
+  mailbox_->panel = nullptr;
+}
+
+int QLPreviewPanel::failedItems() const {
+  return static_cast<int>(
+      std::count_if(slots_.begin(), slots_.end(), [](const Slot& slot) { return slot.failed; }));
+}
+
+int QLPreviewPanel::pendingItems() const {
+  return static_cast<int>(
+      std::count_if(slots_.begin(), slots_.end(), [](const Slot& slot) { return !slot.reply; }));
+}
+
+void QLPreviewPanel::replyArrived(int index, PreviewWire::Reply reply) {
+  Slot& slot = slots_[index];
+  if (std::string failure = failureOf(reply); !failure.empty()) {
+    const std::string name = slot.displayName.toStdString();
+    std::fprintf(stderr, "preview panel: %s: %s\n", name.c_str(), failure.c_str());
+    PreviewWire::Reply shown;
+    shown.id = reply.id;
+    shown.title = name;
+    shown.contentType = "public.html";
+    shown.stringEncoding = "utf-8";
+    shown.data = ErrorPage::html(name, failure);
+    reply = std::move(shown);
+    slot.failed = true;
+  }
+  slot.reply = std::make_shared<const PreviewWire::Reply>(std::move(reply));
+  if (index == current_)
+    present();
+}
+
+void QLPreviewPanel::showItem(int index) {
+  if (index < 0 || index >= static_cast<int>(slots_.size()) || index == current_)
+    return;
+  current_ = index;
+  setWindowTitle(slots_[index].displayName);
+  present();
+}
+
+void QLPreviewPanel::present() {
+  const Slot& slot = slots_[current_];
+  if (!slot.reply)
+    return; // shown when it arrives
+  const PreviewWire::Reply& reply = *slot.reply;
+  setWindowTitle(reply.title.empty() ? slot.displayName : QString::fromStdString(reply.title));
+  // The content size the extension asked for, within the screen.
+  const QRect screen =
+      (this->screen() ? this->screen() : QGuiApplication::primaryScreen())->availableGeometry();
+  const int width = reply.width > 0 ? static_cast<int>(reply.width) : kDefaultWidth;
+  const int height = reply.height > 0 ? static_cast<int>(reply.height) : kDefaultHeight;
+  const QSize size(
+      std::clamp(width, kMinimumWidth, std::max(kMinimumWidth, screen.width() * 9 / 10)),
+      std::clamp(height, kMinimumHeight, std::max(kMinimumHeight, screen.height() * 9 / 10)));
+  resize(size);
+  if (probe_)
+    std::fprintf(stderr, "preview panel: timeline reply at=%lld\n",
+                 static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+  if (!isVisible()) {
+    move(screen.center() - QPoint(size.width() / 2, size.height() / 2));
+    show();
+  }
+  view_->setUrl(PreviewSchemes::pageURL(current_));
+  view_->setFocus();
+}
+
+void QLPreviewPanel::probeMessage(const QString& message) {
+  const int space = message.indexOf(QLatin1Char(' '));
+  const QString kind = message.left(space);
+  const QByteArray detail = message.mid(space + 1).toUtf8();
+  if (kind == QLatin1String("first-text")) {
+    std::fprintf(stderr, "preview panel: first text item=%d at=%s\n", current_, detail.constData());
+    if (probe_->exit == PanelProbe::Exit::afterFirstText)
+      close();
+  } else if (kind == QLatin1String("ready")) {
+    std::fprintf(stderr, "preview panel: ready item=%d %s\n", current_, detail.constData());
+    if (probe_->exit == PanelProbe::Exit::afterReady)
+      close();
+  }
+  std::fflush(stderr);
+}
+
+bool QLPreviewPanel::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress || !watched->isWidgetType() ||
+      static_cast<QWidget*>(watched)->window() != this)
+    return false;
+  const auto* key = static_cast<QKeyEvent*>(event);
+  if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+    return false;
+  switch (key->key()) {
+  case Qt::Key_Space:
+  case Qt::Key_Escape:
+    close();
+    return true;
+  case Qt::Key_Right:
+  case Qt::Key_Left:
+    if (slots_.size() < 2)
+      return false; // one item: the page scrolls sideways
+    showItem((current_ + (key->key() == Qt::Key_Right ? 1 : -1) + static_cast<int>(slots_.size())) %
+             static_cast<int>(slots_.size()));
+    return true;
+  default:
+    return false;
+  }
+}
+
+PanelResult runPreviewPanel(int argc, char** argv, std::vector<QLPreviewItem> items) {
+  // Chromium's own sandbox cannot run as root; everything shown is served from memory and
+  // blocked from the network either way.
+  if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+  PreviewSchemes::registerSchemes();
+  // The engine's start-up report is noise on a user's terminal.
+  if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
+    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
+  QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Lumivale Quick Look"));
+  QApplication::setDesktopFileName(QStringLiteral("com.lumivale.quicklook.panel"));
+
+  // The engine reads its switches when the first profile is made: the page's
+  // prefers-color-scheme follows the desktop through the engine's native theme.
+  const bool dark = DesktopAppearance::prefersDark();
+  if (dark) {
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
+            flags + (flags.isEmpty() ? "" : " ") + "--force-dark-mode");
+  }
+  std::optional<PanelProbe> probe = PanelProbe::fromEnvironment();
+  if (probe)
+    std::fprintf(stderr, "preview panel: timeline application at=%lld\n",
+                 static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+  QLPreviewPanel panel(std::move(items), dark, std::move(probe));
+  app.exec();
+  return {panel.failedItems(), panel.pendingItems()};
+}

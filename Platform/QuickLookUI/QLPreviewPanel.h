@@ -1,0 +1,79 @@
+// QLPreviewPanel: the preview panel, a window that shows one preview reply at a time in a
+// locked-down web view. Pages and their cid: attachments are served from memory; nothing else
+// is loaded. Space or Escape closes it; with several items, the arrow keys go to the next and
+// previous one. Lives on the main (GUI) thread; replies are fetched on threads of their own.
+#pragma once
+
+#include "QuickLook/PreviewWire.h"
+#include "QuickLookUI/PanelProbe.h"
+
+#include <QString>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+class PreviewPage;
+class QWebEngineProfile;
+class QWebEngineView;
+
+// One document to show: its name, and how to get its reply (a blocking call, made once on a
+// thread of its own; it returns an error reply rather than throwing).
+struct QLPreviewItem {
+  QString displayName;
+  std::function<PreviewWire::Reply()> fetchReply;
+};
+
+class QLPreviewPanel : public QWidget {
+public:
+  // Starts fetching every item's reply at once and shows the first item as soon as its reply
+  // arrives. `dark`: the desktop's appearance (the page follows it on its own).
+  QLPreviewPanel(std::vector<QLPreviewItem> items, bool dark,
+                 std::optional<PanelProbe> probe = std::nullopt);
+  ~QLPreviewPanel() override;
+
+  void showItem(int index);
+  int currentItem() const { return current_; }
+  // How many items failed (their error is shown in their place), and how many are still
+  // being fetched.
+  int failedItems() const;
+  int pendingItems() const;
+
+protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+  struct Slot {
+    QString displayName;
+    std::shared_ptr<const PreviewWire::Reply> reply; // what is served; null while fetching
+    bool failed = false;
+  };
+  // Where fetching threads deliver replies; cleared when the panel goes away.
+  struct Mailbox {
+    std::mutex mutex;
+    QLPreviewPanel* panel = nullptr;
+  };
+
+  void replyArrived(int index, PreviewWire::Reply reply);
+  void present();
+  void probeMessage(const QString& message);
+
+  std::vector<Slot> slots_;
+  std::shared_ptr<Mailbox> mailbox_;
+  int current_ = 0;
+  bool dark_;
+  std::optional<PanelProbe> probe_;
+  QWebEngineProfile* profile_;
+  PreviewPage* page_;
+  QWebEngineView* view_;
+};
+
+// Creates the application (registering the panel's URL schemes first), shows the panel over
+// `items` and runs until it is closed. Returns the number of items that failed.
+struct PanelResult {
+  int failed = 0;
+  int unfinished = 0; // replies still being fetched when the panel closed
+};
+PanelResult runPreviewPanel(int argc, char** argv, std::vector<QLPreviewItem> items);

@@ -1,0 +1,125 @@
+#!/usr/bin/env bash
+# From `qlmanage -p FILE` to the first screen of text in the preview panel, for a small README,
+# a README with a diagram and a 20 MB notebook:
+#   cold    no preview server running: the bus starts it, it starts the extension;
+#   warm    the server and its extension process running, the document changed since (so the
+#           reply is made afresh);
+#   cached  the server running and the unchanged document's reply in its cache;
+#   alone   no session bus: qlmanage runs the extension itself.
+# Every run starts qlmanage (and with it the web engine) afresh. The panel's probe reports the
+# wall-clock time at which the page's first text was painted (two animation frames after it was
+# in the document); the figure is that time minus the moment qlmanage was started. For the last
+# warm run of each document the panel's timeline is shown too: application object made, web
+# engine ready, reply there, page load started and finished.
+#
+#   bench/panel_bench.sh [BUILD_DIR] [RUNS]      (RUNS per figure, default 5; the median is shown)
+#
+# Runs under its own X server (xvfb-run) and its own session bus (dbus-run-session).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "${1:-$here/../build}" && pwd)
+runs=${2:-5}
+if [ -z "${LUMIVALE_PANEL_BENCH_INSIDE:-}" ]; then
+  for tool in xvfb-run dbus-run-session python3; do
+    command -v $tool >/dev/null || { echo "missing $tool" >&2; exit 1; }
+  done
+  home=$(mktemp -d)
+  trap 'rm -rf "$home"' EXIT
+  XDG_DATA_HOME=$home/data "$build/quicklookd" --install >/dev/null
+  XDG_DATA_HOME=$home/data LUMIVALE_PANEL_BENCH_INSIDE=$home \
+    xvfb-run -a -s "-screen 0 1600x1200x24" dbus-run-session -- bash "$0" "$build" "$runs" 2>/dev/null
+  exit $?
+fi
+home=$LUMIVALE_PANEL_BENCH_INSIDE
+qlmanage=$build/qlmanage
+export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
+export LUMIVALE_PANEL_PROBE=exit-after-first-text
+
+docs=$home/docs
+mkdir -p "$docs"
+cat > "$docs/README.md" <<'MD'
+# Sample project
+
+A small library that does one thing well. It reads a configuration file, checks it, and
+prints a report of what it found.
+
+## Installation
+
+```sh
+make && sudo make install
+```
+
+## Usage
+
+Run `sample --check config.toml` to check a file. Options:
+
+| option | meaning |
+|---|---|
+| `--check FILE` | check FILE and report problems |
+| `--quiet` | print only errors |
+
+## License
+
+MIT
+MD
+cp "$docs/README.md" "$docs/README-diagram.md"
+cat >> "$docs/README-diagram.md" <<'MD'
+
+## How it works
+
+```mermaid
+flowchart LR
+  Read[Read the file] --> Parse --> Check{Valid?}
+  Check -- yes --> Report
+  Check -- no --> Errors[List the errors]
+```
+MD
+python3 - "$here" "$docs/notebook-20mb.ipynb" <<'PY'
+import json, random, sys
+sys.path.insert(0, sys.argv[1])
+import make_notebooks
+with open(sys.argv[2], "w", encoding="utf-8") as f:
+    json.dump(make_notebooks.image_notebook(20 * make_notebooks.MB, random.Random(7)), f, indent=1)
+PY
+
+server_pids() { pgrep -f "^$build/quicklookd" || true; }
+stop_server() {
+  local pid
+  for pid in $(server_pids); do kill "$pid"; done
+  for _ in $(seq 100); do [ -z "$(server_pids)" ] && return; sleep 0.05; done
+}
+# One run: milliseconds from start to first text.
+first_text_ms() {
+  local start log=$home/run.log
+  start=$(date +%s%3N)
+  "$@" 2>"$log" >/dev/null || true
+  local at
+  at=$(sed -n 's/.*first text item=0 at=\([0-9]*\).*/\1/p' "$log" | head -1)
+  [ -n "$at" ] || { echo "no first text: $*" >&2; cat "$log" >&2; echo NaN; return; }
+  # Where the time went, for the last run of each kind.
+  sed -n 's/.*timeline \([a-z-]*\) at=\([0-9]*\).*/\1 \2/p' "$log" |
+    awk -v s="$start" '{printf "%s +%d  ", $1, $2 - s}' >"$home/breakdown"
+  echo $((at - start))
+}
+median() { sort -n | awk '{a[NR]=$1} END {if (NR%2) print a[(NR+1)/2]; else print int((a[NR/2]+a[NR/2+1])/2)}'; }
+
+printf '%-22s %10s %10s %10s %10s\n' "document" "cold" "warm" "cached" "alone"
+for doc in README.md README-diagram.md notebook-20mb.ipynb; do
+  file=$docs/$doc
+  cold=() warm=() cached=() alone=()
+  for ((i = 0; i < runs; i++)); do
+    stop_server
+    touch "$file"
+    cold+=("$(first_text_ms "$qlmanage" -p "$file")")
+    touch "$file"
+    warm+=("$(first_text_ms "$qlmanage" -p "$file")")
+    warm_breakdown=$(cat "$home/breakdown")
+    cached+=("$(first_text_ms "$qlmanage" -p "$file")")
+    alone+=("$(first_text_ms env -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR=/nonexistent "$qlmanage" -p "$file")")
+  done
+  printf '%-22s %8s ms %7s ms %7s ms %7s ms\n' "$doc ($(( $(stat -c %s "$file") / 1024 )) KB)" \
+    "$(printf '%s\n' "${cold[@]}" | median)" "$(printf '%s\n' "${warm[@]}" | median)" \
+    "$(printf '%s\n' "${cached[@]}" | median)" "$(printf '%s\n' "${alone[@]}" | median)"
+  printf '    last warm run (ms after start): %s\n' "$warm_breakdown"
+done
+stop_server

@@ -1,0 +1,194 @@
+// The preview server's parts that need no bus: the reply cache, the hand-over of replies in
+// memory files, the activation file, and the pool of warm extension processes.
+#include "QuickLookService/ExtensionProcessPool.h"
+#include "QuickLookService/PanelDesktopEntry.h"
+#include "QuickLookService/ReplyCache.h"
+#include "QuickLookService/ReplyTransfer.h"
+#include "QuickLookService/ServiceInstallation.h"
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/mman.h>
+#include <thread>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path temporaryFolder() {
+  std::string pattern = (fs::temp_directory_path() / "service-test-XXXXXX").string();
+  EXPECT_NE(::mkdtemp(pattern.data()), nullptr);
+  return pattern;
+}
+
+std::shared_ptr<const PreviewWire::Reply> page(std::size_t bytes) {
+  auto reply = std::make_shared<PreviewWire::Reply>();
+  reply->contentType = "public.html";
+  reply->data.assign(bytes, 'x');
+  return reply;
+}
+
+void write(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+} // namespace
+
+TEST(ReplyCache, AnEntryHoldsOnlyWhileTheDocumentIsUnchanged) {
+  const fs::path folder = temporaryFolder();
+  const fs::path document = folder / "a.md";
+  write(document, "# one\n");
+  ReplyCache cache(1 << 20);
+  const auto key = ReplyCacheKey::of(document, "net.daringfireball.markdown");
+  ASSERT_TRUE(key);
+  cache.insert(*key, page(10));
+  EXPECT_NE(cache.find(*key), nullptr);
+  EXPECT_EQ(cache.find(*ReplyCacheKey::of(document, "public.plain-text")), nullptr);
+
+  write(document, "# one, longer\n"); // a new size (and time): the old reply no longer answers
+  EXPECT_EQ(cache.find(*ReplyCacheKey::of(document, "net.daringfireball.markdown")), nullptr);
+  EXPECT_EQ(ReplyCacheKey::of(folder, "public.folder"), std::nullopt);
+  EXPECT_EQ(ReplyCacheKey::of(folder / "missing.md", "x"), std::nullopt);
+  fs::remove_all(folder);
+}
+
+TEST(ReplyCache, StaysWithinItsCapacityDroppingTheLeastRecentlyUsed) {
+  ReplyCache cache(3000);
+  auto key = [](int n) { return ReplyCacheKey{"/doc" + std::to_string(n), "t", 1, 1, 1, 1}; };
+  cache.insert(key(1), page(1000));
+  cache.insert(key(2), page(1000));
+  ASSERT_NE(cache.find(key(1)), nullptr); // 1 is now the most recently used
+  cache.insert(key(3), page(1000));       // over capacity: 2 goes
+  EXPECT_NE(cache.find(key(1)), nullptr);
+  EXPECT_EQ(cache.find(key(2)), nullptr);
+  EXPECT_NE(cache.find(key(3)), nullptr);
+  cache.insert(key(4), page(10000)); // larger than the whole cache: not kept
+  EXPECT_EQ(cache.find(key(4)), nullptr);
+  // A newer reply for the same document replaces the older one.
+  cache.insert(ReplyCacheKey{"/doc1", "t", 1, 1, 2, 2}, page(10));
+  EXPECT_EQ(cache.find(key(1)), nullptr);
+  cache.clear();
+  EXPECT_EQ(cache.entries(), 0u);
+}
+
+TEST(ReplyTransfer, ALargeReplyCrossesWholeThroughASealedMemoryFile) {
+  PreviewWire::Reply reply;
+  reply.id = 7;
+  reply.title = "Notes";
+  reply.contentType = "public.html";
+  reply.width = 1024;
+  reply.height = 768;
+  reply.stringEncoding = "utf-8";
+  reply.data.assign(24u << 20, 'p');
+  reply.data[12345] = '\0';
+  reply.attachments.push_back(
+      {"lumivale-asset-0", "public.png", "image/png", std::string(5000, '\x89')});
+  const int fd = ReplyTransfer::writeToMemoryFile(reply);
+  ASSERT_GE(fd, 0);
+  EXPECT_EQ(::write(fd, "x", 1), -1) << "the memory file is sealed against writes";
+  EXPECT_EQ(ReplyTransfer::readFromMemoryFile(fd), reply);
+  EXPECT_EQ(ReplyTransfer::readFromMemoryFile(fd), reply) << "reads start from the beginning";
+  ::close(fd);
+}
+
+TEST(ReplyTransfer, AnEmptyOrForeignFileIsNoReply) {
+  const int empty = ::memfd_create("empty", MFD_CLOEXEC);
+  EXPECT_ANY_THROW(ReplyTransfer::readFromMemoryFile(empty));
+  const int junk = ::memfd_create("junk", MFD_CLOEXEC);
+  ASSERT_EQ(::write(junk, "not a frame at all, not a frame at all", 38), 38);
+  EXPECT_THROW(ReplyTransfer::readFromMemoryFile(junk), PreviewWire::WireError);
+  ::close(empty);
+  ::close(junk);
+}
+
+TEST(ServiceInstallation, WritesTheActivationFileNamingTheServer) {
+  const fs::path data = temporaryFolder();
+  const fs::path file =
+      ServiceInstallation::installServiceFile(data, "/opt/Quick Look/bin/../bin/quicklookd");
+  EXPECT_EQ(file, data / "dbus-1/services/com.lumivale.quicklook.PreviewService.service");
+  std::stringstream text;
+  text << std::ifstream(file).rdbuf();
+  EXPECT_EQ(text.str(), "[D-BUS Service]\nName=com.lumivale.quicklook.PreviewService\n"
+                        "Exec=\"/opt/Quick Look/bin/quicklookd\"\n");
+  // Installing again replaces it; nothing else is left in the folder.
+  ServiceInstallation::installServiceFile(data, "/usr/lib/a\"b$c/quicklookd");
+  std::stringstream again;
+  again << std::ifstream(file).rdbuf();
+  EXPECT_NE(again.str().find("Exec=\"/usr/lib/a\\\"b\\$c/quicklookd\"\n"), std::string::npos);
+  EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1);
+  EXPECT_THROW(ServiceInstallation::installServiceFile(data, "/bad\nExec=/bin/sh"),
+               std::runtime_error);
+  EXPECT_TRUE(ServiceInstallation::uninstallServiceFile(data));
+  EXPECT_FALSE(ServiceInstallation::uninstallServiceFile(data));
+  fs::remove_all(data);
+}
+
+TEST(ServiceInstallation, DataHomeFollowsXDG) {
+  const char* saved = std::getenv("XDG_DATA_HOME");
+  const std::string before = saved ? saved : "";
+  ::setenv("XDG_DATA_HOME", "/somewhere/data", 1);
+  EXPECT_EQ(ServiceInstallation::dataHome(), fs::path("/somewhere/data"));
+  ::setenv("XDG_DATA_HOME", "relative/ignored", 1);
+  EXPECT_EQ(ServiceInstallation::dataHome().filename(), "share");
+  if (saved)
+    ::setenv("XDG_DATA_HOME", before.c_str(), 1);
+  else
+    ::unsetenv("XDG_DATA_HOME");
+}
+
+TEST(ExtensionProcessPool, KeepsOneProcessPerExtensionAndReplacesWhatIsDiscarded) {
+  const fs::path folder = temporaryFolder();
+  const fs::path document = folder / "doc.md";
+  write(document, "# Title\n\nText.\n");
+  const PreviewExtension markdown{
+      "MarkdownLens",
+      fs::path(LUMIVALE_APP_BUNDLE) /
+          "Contents/PlugIns/MarkdownLens.appex/Contents/MacOS/MarkdownLens",
+      {"net.daringfireball.markdown"}};
+  ExtensionProcessPool pool;
+  auto first = pool.processFor(markdown);
+  EXPECT_EQ(pool.processFor(markdown), first);
+  EXPECT_EQ(pool.size(), 1u);
+  EXPECT_FALSE(first->request(document).get().error);
+
+  pool.discard(first);
+  auto second = pool.processFor(markdown);
+  EXPECT_NE(second, first);
+  pool.discard(first); // no longer in use: changes nothing
+  EXPECT_EQ(pool.processFor(markdown), second);
+
+  // Ending them all fails what is asked of the ended process, and the next one is new.
+  pool.endAll();
+  EXPECT_EQ(pool.size(), 0u);
+  EXPECT_TRUE(second->request(document).get().error)
+      << "a killed process answers nothing";
+  auto third = pool.processFor(markdown);
+  EXPECT_NE(third, second);
+  EXPECT_FALSE(third->request(document).get().error);
+  fs::remove_all(folder);
+}
+
+TEST(PanelDesktopEntry, OpensTheChosenFilesInThePanel) {
+  const std::string entry =
+      PanelDesktopEntry::text("/opt/Quick Look/100%/qlmanage",
+                              {"text/markdown", "application/x-ipynb+json", "bad;type", ""});
+  EXPECT_NE(entry.find("\nExec=\"/opt/Quick Look/100%%/qlmanage\" -p %F\n"), std::string::npos);
+  EXPECT_NE(entry.find("\nMimeType=text/markdown;application/x-ipynb+json;\n"), std::string::npos);
+  EXPECT_NE(entry.find("\nNoDisplay=true\n"), std::string::npos);
+  EXPECT_EQ(entry.rfind("[Desktop Entry]\n", 0), 0u);
+  EXPECT_THROW(PanelDesktopEntry::text("/a\nExec=/bin/sh", {}), std::runtime_error);
+
+  const fs::path data = temporaryFolder();
+  const fs::path file = PanelDesktopEntry::install(data, "/usr/bin/qlmanage", {"text/markdown"});
+  EXPECT_EQ(file, data / "applications" / "com.lumivale.quicklook.panel.desktop");
+  std::stringstream text;
+  text << std::ifstream(file).rdbuf();
+  EXPECT_EQ(text.str(), PanelDesktopEntry::text("/usr/bin/qlmanage", {"text/markdown"}));
+  fs::remove_all(data);
+}
