@@ -7,7 +7,10 @@
 #include "SoftwareUpdate/SPUUpdaterConfiguration.h"
 #include "SoftwareUpdate/SPUUserDriver.h"
 
+#include <chrono>
 #include <memory>
+#include <optional>
+#include <string>
 
 class NSUserDefaults;
 
@@ -34,9 +37,18 @@ public:
   const SPUUpdaterConfiguration& configuration() const;
   // Seconds since the epoch of the last completed check, or nullopt.
   std::optional<double> lastUpdateCheckDate() const;
+  // How long until the next scheduled check, or nullopt when the updater is not started.
+  std::optional<std::chrono::milliseconds> timeUntilScheduledCheck() const;
+
+  // Keys of the updater's user defaults.
+  static constexpr const char* kLastCheckTimeKey = "SULastCheckTime";
+  static constexpr const char* kSkippedVersionKey = "SUSkippedVersion";
+  // Scheduled checks come no more often than this, whatever the bundle asks.
+  static constexpr double kMinimumCheckInterval = 3600;
 
 private:
-  class Session;
+  struct Session;
   struct State;
+  void check(bool userInitiated);
   std::unique_ptr<State> state_;
 };
