@@ -21,13 +21,17 @@ void AppDelegate::startRegistration(bool quitWhenDone) {
 void AppDelegate::startSetupRegistration() {
   const URL bundleURL = URL::fileURLWithPath(context_.bundle.bundlePath().string());
   const RegistrationTools tools = RegistrationTools::fromBundle(context_.bundle);
-  std::weak_ptr<AppDelegate> weakSelf = weak_from_this();
-  DispatchQueue::global(DispatchQoS::userInitiated).async([weakSelf, bundleURL, tools] {
+  std::shared_ptr<AppDelegate> self = shared_from_this();
+  DispatchQueue::global(DispatchQoS::userInitiated).async([self, bundleURL, tools]() mutable {
     RegistrationResult result = registerExtensions(bundleURL, tools);
-    DispatchQueue::main().async([weakSelf, result = std::move(result)] {
-      if (std::shared_ptr<AppDelegate> self = weakSelf.lock())
-        self->finishSetup(result);
-    });
+    std::weak_ptr<AppDelegate> weakSelf = self;
+    // Let go of the strong reference on the main thread, before the weak one is tried.
+    DispatchQueue::main().async(
+        [keep = std::move(self), weakSelf, result = std::move(result)]() mutable {
+          keep.reset();
+          if (std::shared_ptr<AppDelegate> delegate = weakSelf.lock())
+            delegate->finishSetup(result);
+        });
   });
 }
 

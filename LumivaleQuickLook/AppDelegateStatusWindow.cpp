@@ -83,18 +83,22 @@ void AppDelegate::refreshStatus() {
   providerStatus->setStringValue("Checking...");
 
   std::shared_ptr<AppDelegate> self = shared_from_this();
-  DispatchQueue::global(DispatchQoS::utility).async([self] {
+  DispatchQueue::global(DispatchQoS::utility).async([self]() mutable {
     std::vector<std::string> lines = self->providerStatusLines();
     std::weak_ptr<AppDelegate> weakSelf = self;
-    DispatchQueue::main().async([weakSelf, lines = std::move(lines)] {
-      std::shared_ptr<AppDelegate> delegate = weakSelf.lock();
-      if (!delegate)
-        return;
-      std::string text;
-      for (const std::string& line : lines)
-        text += (text.empty() ? "" : "\n") + line;
-      delegate->providerStatus->setStringValue(text);
-    });
+    // The strong reference travels to the main thread and is let go there first, so that a
+    // delegate nobody else holds ends on the main thread and its result is dropped.
+    DispatchQueue::main().async(
+        [keep = std::move(self), weakSelf, lines = std::move(lines)]() mutable {
+          keep.reset();
+          std::shared_ptr<AppDelegate> delegate = weakSelf.lock();
+          if (!delegate)
+            return;
+          std::string text;
+          for (const std::string& line : lines)
+            text += (text.empty() ? "" : "\n") + line;
+          delegate->providerStatus->setStringValue(text);
+        });
   });
 }
 

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QMetaObject>
+#include <QThread>
 #include <QTimer>
 #include <cstdlib>
 #include <string>
@@ -113,7 +114,10 @@ int NSApplication::run() {
 
 void NSApplication::terminate(NSObject*) {
   terminating_ = true;
-  QCoreApplication::exit(0);
+  // Outside of any event loop Qt would keep the request for the next loop to start (a modal
+  // alert's, say); before run there is nothing to end.
+  if (QThread::currentThread()->loopLevel() > 0)
+    QCoreApplication::exit(0);
 }
 
 void NSApplication::activateIgnoringOtherApps(bool) {
