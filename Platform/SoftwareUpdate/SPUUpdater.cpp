@@ -86,6 +86,14 @@ struct SPUUpdater::State {
     };
   }
 
+  // Like guarded, but run from the event loop: answers from the user driver (which may come
+  // synchronously, from inside the call that asked) never re-enter the session.
+  template <typename F> auto later(F work) {
+    return [this, task = guarded(std::move(work))](auto... args) {
+      QTimer::singleShot(0, &context, [task, args...]() mutable { task(args...); });
+    };
+  }
+
   void scheduleNextCheck() {
     if (!started)
       return;
@@ -110,7 +118,7 @@ struct SPUUpdater::State {
       session->staging.reset();
     }
     log(message);
-    driver.showUpdaterError(message, guarded([this] { endSession(); }));
+    driver.showUpdaterError(message, later([this] { endSession(); }));
   }
 
   void check(bool userInitiated) {
@@ -121,7 +129,7 @@ struct SPUUpdater::State {
     ++generation;
     scheduler.stop();
     if (userInitiated)
-      driver.showUserInitiatedUpdateCheck(guarded([this] { endSession(); }));
+      driver.showUserInitiatedUpdateCheck(later([this] { endSession(); }));
     SUDownload::Limits limits{SUAppcast::kMaximumFeedSize, 30s, 60s};
     session->download = std::make_unique<SUDownload>(
         network, config.feedURL, limits, std::nullopt, nullptr,
@@ -146,7 +154,7 @@ struct SPUUpdater::State {
     std::optional<SUAppcastItem> best = SUAppcast::bestUpdate(feed.items, config.bundleVersion);
     if (!best) {
       if (session->userInitiated)
-        return driver.showUpdateNotFound(guarded([this] { endSession(); }));
+        return driver.showUpdateNotFound(later([this] { endSession(); }));
       return endSession();
     }
     if (!session->userInitiated &&
@@ -154,7 +162,7 @@ struct SPUUpdater::State {
       return endSession();
     session->item = best;
     driver.showUpdateFound(*best, session->userInitiated,
-                           guarded([this](SPUUserUpdateChoice choice) { choose(choice); }));
+                           later([this](SPUUserUpdateChoice choice) { choose(choice); }));
   }
 
   void choose(SPUUserUpdateChoice choice) {
@@ -180,7 +188,7 @@ struct SPUUpdater::State {
     session->staging = SUInstaller::makeStagingFolder(config.bundlePath, error);
     if (!session->staging)
       return fail(error);
-    driver.showDownloadProgress(0, item.contentLength, guarded([this] { cancelInstall(); }));
+    driver.showDownloadProgress(0, item.contentLength, later([this] { cancelInstall(); }));
     // One byte more than announced is allowed through, so that a longer archive is reported
     // as a wrong length rather than as an oversized download.
     SUDownload::Limits limits{item.contentLength + 1, 30s, 30min};
@@ -188,7 +196,7 @@ struct SPUUpdater::State {
         network, item.fileURL, limits, *session->staging / "update.tar.gz",
         guarded([this](std::uint64_t received, std::uint64_t) {
           driver.showDownloadProgress(received, session->item->contentLength,
-                                      guarded([this] { cancelInstall(); }));
+                                      later([this] { cancelInstall(); }));
         }),
         guarded([this](const std::string& error, QByteArray) { archiveArrived(error); }));
   }

@@ -92,7 +92,8 @@ void SUDownload::onReadyRead() {
   }
   if (progress_) {
     qint64 total = reply_->header(QNetworkRequest::ContentLengthHeader).toLongLong();
-    progress_(received_, total > 0 ? static_cast<std::uint64_t>(total) : 0);
+    Progress progress = progress_;
+    progress(received_, total > 0 ? static_cast<std::uint64_t>(total) : 0);
   }
 }
 
