@@ -278,9 +278,50 @@ t_dark() {
   unset GTK_THEME_FOR_TEST shot_theme
 }
 
+t_updates_on() {
+  fresh
+  store_setup_flag
+  mkdir -p "$tmp/feed"
+  cat > "$tmp/feed/appcast.xml" <<'XML'
+<?xml version="1.0" encoding="utf-8"?>
+<rss version="2.0" xmlns:sparkle="http://www.andymatuschak.org/xml-namespaces/sparkle">
+  <channel><title>Lumivale Quick Look</title></channel>
+</rss>
+XML
+  python3 - "$tmp/feed" > "$tmp/feed.port" 2> "$tmp/feed.log" <<'PY' &
+import http.server, socketserver, sys, time, os
+os.chdir(sys.argv[1])
+class Handler(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, fmt, *args):
+        sys.stderr.write("%.3f %s\n" % (time.time(), self.path)); sys.stderr.flush()
+with socketserver.TCPServer(("127.0.0.1", 0), Handler) as server:
+    print(server.server_address[1], flush=True)
+    server.serve_forever()
+PY
+  local server=$!
+  pids+=("$server")
+  wait_for 10 test -s "$tmp/feed.port"
+  set_info SUFeedURL "http://127.0.0.1:$(cat "$tmp/feed.port")/appcast.xml"
+  set_info SUPublicEDKey "$(python3 -c 'import base64; print(base64.b64encode(bytes(range(32))).decode())')"
+  local started
+  started=$(date +%s.%N)
+  start_app
+  check "the status window appears" wait_for 20 window_shown
+  check "the feed is fetched" wait_for 20 grep -q appcast.xml "$tmp/feed.log"
+  local first
+  first=$(awk '/appcast.xml/{print $1; exit}' "$tmp/feed.log")
+  check "the background check starts 5 s after start-up (took $(python3 -c "print(round($first - $started, 2))") s)" \
+    python3 -c "import sys; sys.exit(0 if 4.5 <= $first - $started <= 12 else 1)"
+  check "no 'updates are disabled' line" bash -c "! grep -q 'Sparkle updates are disabled' '$tmp/stderr'"
+  sleep 0.5
+  screenshot status-updates-on-light
+  stop_app
+  kill "$server" 2>/dev/null
+}
+
 tests=(register_and_quit register_and_quit_failing register_and_quit_other_values setup
        setup_needs_attention setup_as_login_item normal login_item second_launch_on_bus
-       show_setup_again dark)
+       show_setup_again dark updates_on)
 for name in "${tests[@]}"; do
   [ "$only" = all ] || [ "$only" = "$name" ] || continue
   current=$name
