@@ -189,9 +189,8 @@ struct SPUUpdater::State {
     if (!session->staging)
       return fail(error);
     driver.showDownloadProgress(0, item.contentLength, later([this] { cancelInstall(); }));
-    // One byte more than announced is allowed through, so that a longer archive is reported
-    // as a wrong length rather than as an oversized download.
-    SUDownload::Limits limits{item.contentLength + 1, 30s, 30min};
+    // The announced length is a hard limit: a longer archive stops arriving there.
+    SUDownload::Limits limits{item.contentLength, 30s, 30min};
     session->download = std::make_unique<SUDownload>(
         network, item.fileURL, limits, *session->staging / "update.tar.gz",
         guarded([this](std::uint64_t received, std::uint64_t) {

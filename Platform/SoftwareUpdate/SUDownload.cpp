@@ -78,7 +78,7 @@ void SUDownload::onReadyRead() {
   received_ += static_cast<std::uint64_t>(chunk.size());
   if (received_ > limits_.maximumBytes) {
     fail("The download is larger than the " + std::to_string(limits_.maximumBytes) +
-         " bytes expected and was stopped.");
+         " bytes announced and was stopped.");
     return;
   }
   if (file_) {
