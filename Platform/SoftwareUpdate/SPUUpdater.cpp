@@ -121,15 +121,35 @@ struct SPUUpdater::State {
     driver.showUpdaterError(message, later([this] { endSession(); }));
   }
 
+  // Why updates cannot work with this configuration, or empty.
+  std::string configurationProblem() const {
+    if (config.feedURL.empty())
+      return "The application has no update feed (SUFeedURL).";
+    if (config.publicEDKey.empty())
+      return "The application has no public key for updates (SUPublicEDKey).";
+    if (auto key = SUSignatureVerifier::decodeBase64(config.publicEDKey); !key || key->size() != 32)
+      return "The application's SUPublicEDKey is not a base64 Ed25519 public key.";
+    if (config.bundleVersion.empty())
+      return "The application has no CFBundleVersion.";
+    return {};
+  }
+
   void check(bool userInitiated) {
     if (session)
       return;
+    std::string problem = configurationProblem();
     session = std::make_unique<Session>();
     session->userInitiated = userInitiated;
     ++generation;
     scheduler.stop();
     if (userInitiated)
       driver.showUserInitiatedUpdateCheck(later([this] { endSession(); }));
+    if (!problem.empty()) {
+      if (userInitiated)
+        return fail("Updates cannot be checked in this build.\n\n" + problem);
+      log(problem);
+      return endSession();
+    }
     SUDownload::Limits limits{SUAppcast::kMaximumFeedSize, 30s, 60s};
     session->download = std::make_unique<SUDownload>(
         network, config.feedURL, limits, std::nullopt, nullptr,
@@ -305,17 +325,7 @@ SPUUpdater::SPUUpdater(SPUUpdaterConfiguration configuration, SPUUserDriver& use
 SPUUpdater::~SPUUpdater() = default;
 
 bool SPUUpdater::startUpdater(std::string* error) {
-  const SPUUpdaterConfiguration& config = state_->config;
-  std::string problem;
-  if (config.feedURL.empty())
-    problem = "The application has no update feed (SUFeedURL).";
-  else if (config.publicEDKey.empty())
-    problem = "The application has no public key for updates (SUPublicEDKey).";
-  else if (auto key = SUSignatureVerifier::decodeBase64(config.publicEDKey);
-           !key || key->size() != 32)
-    problem = "The application's SUPublicEDKey is not a base64 Ed25519 public key.";
-  else if (config.bundleVersion.empty())
-    problem = "The application has no CFBundleVersion.";
+  std::string problem = state_->configurationProblem();
   if (!problem.empty()) {
     log(problem);
     if (error)

@@ -131,6 +131,19 @@ TEST_F(SPUUpdaterTest, StartingNeedsAFeedAndAValidKey) {
   config.publicEDKey = "bm90IGEga2V5";
   EXPECT_FALSE(SPUUpdater(config, driver, *defaults).startUpdater(&error));
   EXPECT_NE(error.find("SUPublicEDKey"), std::string::npos);
+
+  // Nor does a check go out without them.
+  publish("2");
+  config = configuration(fileURL(feed));
+  config.publicEDKey = "";
+  SPUUpdater keyless(config, driver, *defaults);
+  keyless.checkForUpdatesInBackground();
+  ASSERT_TRUE(sutest::runUntil([&] { return !keyless.sessionInProgress(); }));
+  EXPECT_TRUE(driver.events.empty());
+  keyless.checkForUpdates();
+  ASSERT_TRUE(sutest::runUntil([&] { return !keyless.sessionInProgress(); }));
+  EXPECT_EQ(driver.events, (std::vector<std::string>{"checking", "error"}));
+  EXPECT_FALSE(defaults->doubleForKey(SPUUpdater::kLastCheckTimeKey));
 }
 
 TEST_F(SPUUpdaterTest, ScheduledChecksFollowTheLastCheckAndTheInterval) {
