@@ -143,3 +143,69 @@ TEST_F(SoftwareUpdateEndToEnd, AMissingArchiveAndAnOversizedOneAreRefused) {
 }
 
 } // namespace
+
+namespace {
+
+// Runs a command line and returns its standard output (and its exit status in `status`).
+std::string run(const std::string& command, int& status) {
+  std::string output;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe)
+    return output;
+  char buffer[4096];
+  while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe))
+    output.append(buffer, n);
+  status = pclose(pipe);
+  return output;
+}
+
+std::string between(const std::string& text, const std::string& before, const std::string& after) {
+  auto start = text.find(before);
+  if (start == std::string::npos)
+    return {};
+  start += before.size();
+  return text.substr(start, text.find(after, start) - start);
+}
+
+// A release made with the release tools: generate_keys makes the key pair, sign_update the
+// enclosure attributes; the updater accepts the result with the printed public key.
+TEST_F(SoftwareUpdateEndToEnd, ReleaseToolsMakeAnUpdateTheUpdaterAccepts) {
+  fs::path keyFile = publishFolder.path() / "release-key";
+  int status = -1;
+  std::string generated =
+      run(std::string("'") + LUMIVALE_GENERATE_KEYS + "' '" + keyFile.string() + "'", status);
+  ASSERT_EQ(status, 0) << generated;
+  struct stat info {};
+  ASSERT_EQ(stat(keyFile.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  std::string publicKey = between(generated, "<string>", "</string>");
+  ASSERT_EQ(publicKey.size(), 44u) << generated;
+
+  // A second run never replaces the key.
+  std::string again =
+      run(std::string("'") + LUMIVALE_GENERATE_KEYS + "' '" + keyFile.string() + "' 2>&1", status);
+  EXPECT_NE(status, 0);
+
+  std::string archive = archiveOf("2");
+  fs::path archivePath = publishFolder.path() / "release.tar.gz";
+  sutest::writeFile(archivePath, archive);
+  std::string signed_ = run(std::string("'") + LUMIVALE_SIGN_UPDATE + "' --ed-key-file '" +
+                                keyFile.string() + "' '" + archivePath.string() + "'",
+                            status);
+  ASSERT_EQ(status, 0) << signed_;
+  std::string signature = between(signed_, "sparkle:edSignature=\"", "\"");
+  EXPECT_EQ(between(signed_, "length=\"", "\""), std::to_string(archive.size()));
+
+  publish(archive, archive.size(), signature);
+  SPUUpdaterConfiguration config = configuration(server.url("/appcast.xml"));
+  config.publicEDKey = publicKey;
+  updater = std::make_unique<SPUUpdater>(config, driver, *defaults);
+  updater->checkForUpdates();
+  ASSERT_TRUE(waitForSession());
+  EXPECT_EQ(driver.error, "");
+  EXPECT_TRUE(quitRequested);
+  ASSERT_TRUE(waitForRelaunch());
+  EXPECT_EQ(sutest::readFile(bundle / "Contents/Resources/version.txt"), "2\n");
+}
+
+} // namespace
