@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs everything the build and the tests need on a fresh Debian 12 machine (run as root):
-# compilers and libraries from Debian, Chromium for the browser tests, the pinned page libraries.
+# compilers and libraries from Debian, Qt with an X server (Xvfb) for the application's windows,
+# Chromium for the browser tests, the pinned page libraries.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,7 +13,9 @@ $SUDO apt-get install -y -q \
   libicu-dev libboost-json1.81-dev libplist-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
   chromium fonts-liberation fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji \
-  python3 hyperfine jupyter-nbconvert python3-nbformat time
+  python3 hyperfine jupyter-nbconvert python3-nbformat time \
+  qt6-base-dev qt6-qpa-plugins libsodium-dev libarchive-dev \
+  xvfb xauth xdotool x11-utils imagemagick dbus dbus-x11 fontconfig
 # The machine image ships Node.js 20 with npm; Debian's own nodejs/npm only when it is missing.
 if ! command -v npm >/dev/null; then
   $SUDO apt-get install -y -q nodejs npm

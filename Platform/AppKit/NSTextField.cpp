@@ -11,9 +11,17 @@ public:
 protected:
   void changeEvent(QEvent* event) override {
     QLabel::changeEvent(event);
-    if (owner && event->type() == QEvent::ApplicationPaletteChange)
+    const bool paletteChanged =
+        event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::PaletteChange;
+    if (owner && paletteChanged && !applying_) {
+      applying_ = true; // applying the colour changes the palette once more
       owner->applyColor();
+      applying_ = false;
+    }
   }
+
+private:
+  bool applying_ = false;
 };
 
 std::shared_ptr<NSTextField> NSTextField::labelWithString(std::string_view text) {

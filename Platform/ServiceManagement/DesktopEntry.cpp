@@ -65,9 +65,8 @@ std::map<std::string, std::string> readMainGroup(std::string_view text) {
     const std::size_t equals = line.find('=');
     if (!inMain || equals == std::string_view::npos)
       continue;
-    std::string key(trim(line.substr(0, equals)));
-    if (!keys.count(key))
-      keys.emplace(std::move(key), unescapeString(trim(line.substr(equals + 1))));
+    // A key written twice takes its last value, as the desktop's own parser does.
+    keys[std::string(trim(line.substr(0, equals)))] = unescapeString(trim(line.substr(equals + 1)));
   }
   return keys;
 }

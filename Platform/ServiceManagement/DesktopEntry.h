@@ -11,7 +11,7 @@
 namespace DesktopEntry {
 
 // The keys of the [Desktop Entry] group (localised keys such as Name[de] kept as written),
-// with the string escapes \s \n \t \r \\ decoded.
+// with the string escapes \s \n \t \r \\ decoded; a repeated key keeps its last value.
 std::map<std::string, std::string> readMainGroup(std::string_view text);
 
 // One Exec argument, quoted where the format requires it and escaped for the file: a
