@@ -52,6 +52,8 @@ struct SPUUpdater::State {
   QTimer scheduler;
   bool started = false;
   std::unique_ptr<Session> session;
+  // Ended sessions, kept until the event loop comes round again.
+  std::vector<std::unique_ptr<Session>> retired;
   // Bumped with every session, so that late results of an ended one are recognised.
   std::uint64_t generation = 0;
 
@@ -71,9 +73,9 @@ struct SPUUpdater::State {
     if (!session)
       return;
     // Dropped from the event loop: the caller may be running inside the session's own callback.
-    auto* finished = session.release();
+    retired.push_back(std::move(session));
     ++generation;
-    QTimer::singleShot(0, &context, [finished] { delete finished; });
+    QTimer::singleShot(0, &context, [this] { retired.clear(); });
     driver.dismissUpdateInstallation();
     scheduleNextCheck();
   }

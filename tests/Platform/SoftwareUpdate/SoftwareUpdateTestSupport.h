@@ -38,8 +38,9 @@ inline QApplication& application() {
   static char* argv[] = {name, nullptr};
   if (!std::getenv("QT_QPA_PLATFORM"))
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  static QApplication app(argc, argv);
-  return app;
+  // Never destroyed: tearing Qt's GUI down from static destructors crashes at exit.
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
 }
 
 // Runs the event loop until `done` holds or `timeout` passes; returns `done()`.
