@@ -3,6 +3,7 @@
 #include "Foundation/NSError.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -67,7 +68,8 @@ void keep(std::string& output, const char* data, std::size_t size) {
 } // namespace
 
 SubprocessResult runSubprocess(const std::string& executable,
-                               const std::vector<std::string>& arguments) {
+                               const std::vector<std::string>& arguments,
+                               std::chrono::milliseconds timeLimit) {
   int fds[2];
   if (::pipe2(fds, O_CLOEXEC) != 0)
     throw NSErrorException(launchError(executable, errno));
@@ -99,10 +101,18 @@ SubprocessResult runSubprocess(const std::string& executable,
   bool exited = false;
   int waitStatus = 0;
   int readsAfterExit = 0;
+  bool killed = false;
+  const auto deadline = std::chrono::steady_clock::now() + timeLimit;
   char buffer[65536];
   for (;;) {
     if (exited && ++readsAfterExit > 64)
       break; // a descendant still writing after the tool ended is not waited for
+    if (!exited && ::waitpid(pid, &waitStatus, WNOHANG) == pid)
+      exited = true;
+    if (!exited && !killed && std::chrono::steady_clock::now() > deadline) {
+      ::kill(pid, SIGKILL);
+      killed = true;
+    }
     pollfd entry{readEnd.get(), POLLIN, 0};
     const int ready = ::poll(&entry, 1, exited ? 0 : 100);
     if (ready < 0 && errno != EINTR)
@@ -119,8 +129,6 @@ SubprocessResult runSubprocess(const std::string& executable,
     }
     if (exited)
       break; // the child is gone and nothing more is buffered
-    if (::waitpid(pid, &waitStatus, WNOHANG) == pid)
-      exited = true;
   }
   if (!exited) {
     while (::waitpid(pid, &waitStatus, 0) < 0 && errno == EINTR) {

@@ -38,6 +38,15 @@ TEST(SubprocessTest, ADescendantHoldingThePipeDoesNotHoldTheCaller) {
   EXPECT_EQ(result.output, "started\n");
 }
 
+TEST(SubprocessTest, AHungToolIsKilledAtItsTimeLimit) {
+  const auto start = std::chrono::steady_clock::now();
+  SubprocessResult result = runSubprocess("/bin/sh", {"-c", "echo waiting; exec sleep 30"},
+                                          std::chrono::milliseconds(300));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(result.terminationStatus, 9);
+  EXPECT_EQ(result.output, "waiting\n");
+}
+
 TEST(SubprocessTest, ToolsThatCannotStart) {
   try {
     runSubprocess("/nonexistent/lsregister", {});
