@@ -1,7 +1,6 @@
 #include "SoftwareUpdate/SPUStandardUserDriver.h"
 
 #include <QDialog>
-#include <QDialogButtonBox>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLocale>
@@ -149,16 +148,18 @@ void SPUStandardUserDriver::showUpdateFound(const SUAppcastItem& item, bool,
     notes->hide();
   }
 
-  auto* buttons = new QDialogButtonBox(&dialog);
-  QPushButton* skip =
-      buttons->addButton(QObject::tr("Skip This Version"), QDialogButtonBox::DestructiveRole);
-  QPushButton* later =
-      buttons->addButton(QObject::tr("Remind Me Later"), QDialogButtonBox::RejectRole);
-  QPushButton* install =
-      buttons->addButton(QObject::tr("Install Update"), QDialogButtonBox::AcceptRole);
+  // Skip on its own at the left, the two answers for now at the right, Install the default.
+  auto* skip = new QPushButton(QObject::tr("Skip This Version"), &dialog);
+  auto* later = new QPushButton(QObject::tr("Remind Me Later"), &dialog);
+  auto* install = new QPushButton(QObject::tr("Install Update"), &dialog);
   skip->setObjectName("skipButton");
   later->setObjectName("laterButton");
   install->setObjectName("installButton");
+  auto* buttons = new QHBoxLayout;
+  buttons->addWidget(skip);
+  buttons->addStretch();
+  buttons->addWidget(later);
+  buttons->addWidget(install);
   install->setDefault(true);
   SPUUserUpdateChoice choice = SPUUserUpdateChoice::RemindLater;
   QObject::connect(skip, &QPushButton::clicked, &dialog, [&] {
@@ -173,7 +174,7 @@ void SPUStandardUserDriver::showUpdateFound(const SUAppcastItem& item, bool,
     choice = SPUUserUpdateChoice::Install;
     dialog.done(QDialog::Accepted);
   });
-  layout->addWidget(buttons);
+  layout->addLayout(buttons);
   dialog.resize(520, 420);
   runModal(dialog);
   reply(choice);
