@@ -6,7 +6,7 @@
 #include <mutex>
 #include <thread>
 
-TEST(DispatchQueueTest, GlobalQueuesGrowWhileWorkBlocks) {
+TEST(DispatchQueueConcurrencyTest, GlobalQueuesGrowWhileWorkBlocks) {
   // Work items that wait for each other only finish if each gets its own thread.
   for (DispatchQoS qos : {DispatchQoS::utility, DispatchQoS::userInitiated}) {
     std::mutex mutex;
@@ -26,7 +26,7 @@ TEST(DispatchQueueTest, GlobalQueuesGrowWhileWorkBlocks) {
   }
 }
 
-TEST(DispatchQueueTest, MainQueueWaitsForItsEventLoop) {
+TEST(DispatchQueueConcurrencyTest, MainQueueWaitsForItsEventLoop) {
   // A scheduler that runs work on the test's thread when asked to.
   struct Recorder : MainQueueScheduler {
     std::mutex mutex;
