@@ -9,7 +9,6 @@
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
-#include <QPointer>
 #include <QThreadPool>
 #include <QTimer>
 #include <algorithm>
@@ -52,6 +51,8 @@ struct SPUUpdater::State {
   QTimer scheduler;
   bool started = false;
   std::unique_ptr<Session> session;
+  // Shared with work on other threads, which posts its result back only while this lives.
+  std::shared_ptr<void> alive = std::make_shared<int>(0);
   // Ended sessions, kept until the event loop comes round again.
   std::vector<std::unique_ptr<Session>> retired;
   // Bumped with every session, so that late results of an ended one are recognised.
@@ -242,15 +243,20 @@ struct SPUUpdater::State {
     std::string publicKey = config.publicEDKey;
     SPUUpdaterConfiguration installed = config;
     installed.quitApplication = nullptr;
-    QPointer<QObject> target(&context);
+    // The result comes back through the application object, which outlives the updater; the
+    // token (checked on the main thread, where the updater dies) says whether we are still here.
+    std::weak_ptr<void> token = alive;
     auto finish = guarded([this](std::string error, fs::path bundle) { install(error, bundle); });
     QThreadPool::globalInstance()->start([=]() mutable {
       fs::path bundle;
       std::string error = prepare(staging, item, publicKey, installed, bundle);
-      if (target)
-        QMetaObject::invokeMethod(
-            target, [finish, error, bundle]() mutable { finish(error, bundle); },
-            Qt::QueuedConnection);
+      QMetaObject::invokeMethod(
+          QCoreApplication::instance(),
+          [token, finish, error, bundle]() mutable {
+            if (token.lock())
+              finish(error, bundle);
+          },
+          Qt::QueuedConnection);
     });
   }
 
