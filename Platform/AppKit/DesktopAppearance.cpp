@@ -1,5 +1,7 @@
 #include "AppKit/DesktopAppearance.h"
 
+#include "AppKit/PortalAppearanceWatcher.h"
+
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -97,13 +99,32 @@ std::optional<bool> prefersDark() {
   return fromGtkTheme();
 }
 
-void apply() {
-  const std::optional<bool> dark = prefersDark();
-  if (!dark || *dark == paletteIsDark(QApplication::palette()))
-    return; // the platform theme already matches (or nothing is stated)
-  if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
-    QApplication::setStyle(fusion);
+void applyPreference(std::optional<bool> dark) {
+  // The palette the platform theme gave, kept to return to from our dark one.
+  static const QPalette desktopPalette = QApplication::palette();
+  static bool ours = false;
+  if (!dark || *dark == paletteIsDark(desktopPalette)) {
+    if (ours)
+      QApplication::setPalette(desktopPalette);
+    ours = false;
+    return;
+  }
+  if (!ours)
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
+      QApplication::setStyle(fusion);
   QApplication::setPalette(*dark ? darkPalette() : QApplication::style()->standardPalette());
+  ours = true;
+}
+
+void apply() {
+  applyPreference(prefersDark());
+  const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  if (address && *address && QDBusConnection::sessionBus().isConnected()) {
+    // Lives as long as the application; the desktop may switch themes at any time.
+    static PortalAppearanceWatcher* watcher = new PortalAppearanceWatcher(
+        [](std::optional<bool> dark) { applyPreference(dark ? dark : fromGtkTheme()); });
+    (void)watcher;
+  }
 }
 
 } // namespace DesktopAppearance

@@ -1,3 +1,4 @@
+#include "AppKit/DesktopAppearance.h"
 #include "AppKit/NSAppleEventManager.h"
 #include "AppKit/NSApplication.h"
 #include "AppKit/NSButton.h"
@@ -175,4 +176,21 @@ TEST(AppKitTest, AppleEventsReachInstalledHandlers) {
   EXPECT_EQ(manager.currentAppleEvent(), nullptr);
   manager.removeEventHandler(kCoreEventClass, kAEOpenApplication);
   EXPECT_EQ(fourCharCode("oapp"), 0x6F617070u);
+}
+
+TEST(AppKitTest, DarkPreferenceSwitchesThePaletteAndBack) {
+  application();
+  const QPalette desktop = QApplication::palette();
+  ASSERT_GT(desktop.color(QPalette::Window).lightness(), 128) << "offscreen starts light";
+  auto label = NSTextField::labelWithString("x");
+  label->setTextColor(NSColor::labelColor());
+  DesktopAppearance::applyPreference(true);
+  QCoreApplication::processEvents();
+  EXPECT_LT(QApplication::palette().color(QPalette::Window).lightness(), 128);
+  EXPECT_GT(label->label()->palette().color(QPalette::WindowText).lightness(), 128)
+      << "label text turns light on the dark palette";
+  DesktopAppearance::applyPreference(std::nullopt);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(QApplication::palette().color(QPalette::Window), desktop.color(QPalette::Window));
+  EXPECT_LT(label->label()->palette().color(QPalette::WindowText).lightness(), 128);
 }
