@@ -333,5 +333,7 @@ for name in "${tests[@]}"; do
     echo "-- stderr of $name:" >&2; cat "$tmp/stderr" >&2 2>/dev/null
     echo "-- tools:" >&2; cat "$FAKE_TOOL_LOG" >&2
   fi
+  # Folders of passing cases go; a failing case's stay for a look.
+  [ $failures -eq 0 ] && [ -n "${tmp:-}" ] && rm -rf "$tmp"
 done
 [ $failures -eq 0 ] && echo "all passed" || { echo "$failures failed" >&2; exit 1; }
