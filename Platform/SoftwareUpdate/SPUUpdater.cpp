@@ -11,6 +11,7 @@
 #include <QNetworkAccessManager>
 #include <QThreadPool>
 #include <QTimer>
+#include <QUrl>
 #include <algorithm>
 #include <cstdio>
 #include <unistd.h>
@@ -215,12 +216,20 @@ struct SPUUpdater::State {
     // The announced length is a hard limit: a longer archive stops arriving there.
     SUDownload::Limits limits{item.contentLength, 30s, 30min};
     session->download = std::make_unique<SUDownload>(
-        network, item.fileURL, limits, *session->staging / "update.tar.gz",
+        network, archiveURL(item), limits, *session->staging / "update.tar.gz",
         guarded([this](std::uint64_t received, std::uint64_t) {
           driver.showDownloadProgress(received, session->item->contentLength,
                                       later([this] { cancelInstall(); }));
         }),
         guarded([this](const std::string& error, QByteArray) { archiveArrived(error); }));
+  }
+
+  // The enclosure's URL; a relative one is taken relative to the feed, as Sparkle does.
+  std::string archiveURL(const SUAppcastItem& item) const {
+    QUrl url(QString::fromStdString(item.fileURL));
+    if (!url.isRelative())
+      return item.fileURL;
+    return QUrl(QString::fromStdString(config.feedURL)).resolved(url).toString().toStdString();
   }
 
   void cancelInstall() {
@@ -289,8 +298,8 @@ struct SPUUpdater::State {
       return fail("The update could not be installed.\n\n" + error);
     fs::path tool = config.installerToolPath;
     if (tool.empty() || access(tool.c_str(), X_OK) != 0)
-      return fail("The update could not be installed: the update helper " + tool.string() +
-                  " is missing.");
+      return fail("The update could not be installed: its helper (Autoupdate) is missing" +
+                  (tool.empty() ? std::string(".") : " at " + tool.string() + "."));
     if (auto problem = SUInstaller::exchange(bundle, config.bundlePath))
       return fail("The update could not be installed.\n\n" + *problem);
     // `bundle` now holds the previous version; so does the helper if it lived in the bundle.

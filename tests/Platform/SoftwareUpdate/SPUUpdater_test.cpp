@@ -122,6 +122,20 @@ TEST_F(SPUUpdaterTest, CancellingTheDownloadLeavesNoTrace) {
   expectUntouched();
 }
 
+TEST_F(SPUUpdaterTest, ARelativeArchiveURLIsTakenRelativeToTheFeed) {
+  std::string bytes = archiveOf("2");
+  sutest::writeFile(archive, bytes);
+  sutest::writeFile(feed, feedWith("2", "update.tar.gz", bytes.size(), signatureOf(bytes)));
+  makeUpdater(fileURL(feed));
+  updater->checkForUpdates();
+  ASSERT_TRUE(waitForSession());
+  // Downloaded, verified and unpacked; only the missing helper stops it, leaving no trace.
+  EXPECT_EQ(driver.events, (std::vector<std::string>{"checking", "found (asked)", "downloading",
+                                                     "extracting", "error"}));
+  EXPECT_NE(driver.error.find("helper (Autoupdate) is missing"), std::string::npos) << driver.error;
+  expectUntouched();
+}
+
 TEST_F(SPUUpdaterTest, StartingNeedsAFeedAndAValidKey) {
   std::string error;
   SPUUpdaterConfiguration config = configuration("");
