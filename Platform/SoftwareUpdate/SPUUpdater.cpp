@@ -93,9 +93,12 @@ struct SPUUpdater::State {
   // Like guarded, but run from the event loop: answers from the user driver (which may come
   // synchronously, from inside the call that asked) never re-enter the session.
   template <typename F> auto later(F work) {
-    return [this, task = guarded(std::move(work))](auto... args) {
-      QTimer::singleShot(0, &context, [task, args...]() mutable { task(args...); });
-    };
+    // The driver may answer after the updater is gone (a dialog outliving it): then nothing.
+    return
+        [this, token = std::weak_ptr<void>(alive), task = guarded(std::move(work))](auto... args) {
+          if (token.lock())
+            QTimer::singleShot(0, &context, [task, args...]() mutable { task(args...); });
+        };
   }
 
   void scheduleNextCheck() {

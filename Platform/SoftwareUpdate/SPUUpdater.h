@@ -16,7 +16,8 @@ class NSUserDefaults;
 
 class SPUUpdater {
 public:
-  // `userDriver` and `defaults` must outlive the updater; `delegate` may be null.
+  // `userDriver` and `defaults` must outlive the updater; `delegate` may be null. Answers the
+  // driver gives after the updater is gone are ignored.
   SPUUpdater(SPUUpdaterConfiguration configuration, SPUUserDriver& userDriver,
              NSUserDefaults& defaults, SPUUpdaterDelegate* delegate = nullptr);
   ~SPUUpdater();
@@ -30,7 +31,8 @@ public:
 
   // A check the user asked for: progress, "up to date" and errors are all shown.
   void checkForUpdates();
-  // A quiet check: only an available update is shown; errors are only logged.
+  // A quiet check: only an available update is shown; failures before the user accepts it
+  // are only logged.
   void checkForUpdatesInBackground();
 
   bool canCheckForUpdates() const { return !sessionInProgress(); }
