@@ -75,8 +75,11 @@ public:
   void async(std::function<void()> work) override {
     std::unique_lock lock(mutex_);
     queue_.push_back(std::move(work));
-    if (idle_ == 0 && threads_ < kMaxThreads) {
+    if (static_cast<std::size_t>(idle_) < queue_.size() && threads_ < kMaxThreads) {
+      // Each waiting item gets a thread; a starting thread counts as idle, so no second one
+      // is started for the same item.
       ++threads_;
+      ++idle_;
       std::thread([this] { run(); }).detach();
     } else {
       wake_.notify_one();
@@ -98,7 +101,6 @@ private:
       ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), niceIncrement_);
     std::unique_lock lock(mutex_);
     for (;;) {
-      ++idle_;
       wake_.wait(lock, [this] { return !queue_.empty(); });
       --idle_;
       std::function<void()> work = std::move(queue_.front());
@@ -107,6 +109,7 @@ private:
       work();
       work = nullptr;
       lock.lock();
+      ++idle_;
     }
   }
 

@@ -7,23 +7,32 @@
 #include <thread>
 
 TEST(DispatchQueueConcurrencyTest, GlobalQueuesGrowWhileWorkBlocks) {
-  // Work items that wait for each other only finish if each gets its own thread.
-  for (DispatchQoS qos : {DispatchQoS::utility, DispatchQoS::userInitiated}) {
+  // Work items that wait for each other only finish if each gets its own thread. The shared
+  // state outlives the items (they may still be unlocking when the test moves on).
+  struct State {
     std::mutex mutex;
     std::condition_variable changed;
     int arrived = 0;
-    constexpr int kItems = 6;
+    int finished = 0;
+  };
+  constexpr int kItems = 6;
+  for (DispatchQoS qos : {DispatchQoS::utility, DispatchQoS::userInitiated}) {
+    auto state = std::make_shared<State>();
     for (int i = 0; i < kItems; ++i)
-      DispatchQueue::global(qos).async([&] {
-        std::unique_lock lock(mutex);
-        ++arrived;
-        changed.notify_all();
-        changed.wait_for(lock, std::chrono::seconds(10), [&] { return arrived >= kItems; });
+      DispatchQueue::global(qos).async([state] {
+        std::unique_lock lock(state->mutex);
+        ++state->arrived;
+        state->changed.notify_all();
+        state->changed.wait_for(lock, std::chrono::seconds(10),
+                                [&] { return state->arrived >= kItems; });
+        ++state->finished;
+        state->changed.notify_all();
       });
-    std::unique_lock lock(mutex);
-    EXPECT_TRUE(
-        changed.wait_for(lock, std::chrono::seconds(10), [&] { return arrived >= kItems; }));
+    std::unique_lock lock(state->mutex);
+    EXPECT_TRUE(state->changed.wait_for(lock, std::chrono::seconds(10),
+                                        [&] { return state->finished == kItems; }));
   }
+  std::this_thread::sleep_for(std::chrono::milliseconds(50)); // the pool threads park again
 }
 
 TEST(DispatchQueueConcurrencyTest, MainQueueWaitsForItsEventLoop) {
