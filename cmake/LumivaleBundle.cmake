@@ -8,13 +8,14 @@ set(LUMIVALE_APP_BUNDLE "${CMAKE_BINARY_DIR}/${LUMIVALE_APP_NAME}.app")
 set(LUMIVALE_SHORT_VERSION "${PROJECT_VERSION}")
 set(LUMIVALE_BUNDLE_VERSION "1")
 set(LUMIVALE_SPARKLE_FEED_URL "" CACHE STRING "Update feed written into the app's Info.plist")
-# The system tools the application runs (our stand-ins, built at the top of the build folder),
-# and the other vendor's SQLite preview extension that registration switches off.
-set(LUMIVALE_LSREGISTER_PATH "${CMAKE_BINARY_DIR}/lsregister")
-set(LUMIVALE_PLUGINKIT_PATH "${CMAKE_BINARY_DIR}/pluginkit")
-set(LUMIVALE_QLMANAGE_PATH "${CMAKE_BINARY_DIR}/qlmanage")
-set(LUMIVALE_FOREIGN_SQLITE_PREVIEW_IDENTIFIER "com.sqlitequicklook.preview" CACHE STRING
-    "Bundle identifier of the other vendor's SQLite Quick Look extension to switch off")
+set(LUMIVALE_SPARKLE_PUBLIC_ED_KEY "" CACHE STRING
+    "Ed25519 public key (base64) that update archives must be signed with; empty turns updates off")
+# The system tools the application registers its extensions with: this build's own.
+set(LUMIVALE_LAUNCH_SERVICES_TOOL "${CMAKE_BINARY_DIR}/lsregister")
+set(LUMIVALE_PLUGINKIT_TOOL "${CMAKE_BINARY_DIR}/pluginkit")
+set(LUMIVALE_QUICKLOOK_TOOL "${CMAKE_BINARY_DIR}/qlmanage")
+set(LUMIVALE_FOREIGN_SQLITE_PREVIEW_IDENTIFIER "org.sqlite.quicklook.preview" CACHE STRING
+    "Bundle identifier of another vendor's SQLite preview extension, switched off at registration")
 
 configure_file("${PROJECT_SOURCE_DIR}/LumivaleQuickLook/Info.plist.in"
                "${LUMIVALE_APP_BUNDLE}/Contents/Info.plist" @ONLY)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs everything the build and the tests need on a fresh Debian 12 machine (run as root):
-# compilers and libraries from Debian, Chromium for the browser tests, the pinned page libraries.
+# compilers and libraries from Debian, Qt with an X server (Xvfb) for the application's windows,
+# Chromium for the browser tests, the pinned page libraries.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,8 +15,8 @@ $SUDO apt-get install -y -q \
   chromium fonts-liberation fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji \
   python3 hyperfine jupyter-nbconvert python3-nbformat time locales \
   shared-mime-info desktop-file-utils xdg-utils libfile-mimeinfo-perl \
-  qt6-base-dev qt6-webengine-dev libqt6dbus6 \
-  xvfb xauth xdotool x11-utils imagemagick dbus dbus-x11
+  qt6-base-dev qt6-qpa-plugins qt6-webengine-dev libqt6dbus6 libsodium-dev libarchive-dev \
+  xvfb xauth xdotool x11-utils imagemagick dbus dbus-x11 fontconfig
 # The Turkish locale, under which the tests check that names and extensions are matched
 # without regard to the process's locale.
 $SUDO localedef -i tr_TR -f UTF-8 tr_TR.UTF-8

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs the whole suite: unit, end-to-end and browser tests in a normal build, the
-# C++ suites and the end-to-end tests again under AddressSanitizer + UndefinedBehaviorSanitizer,
-# and the concurrency tests under ThreadSanitizer.
+# Builds and runs the whole suite: unit, end-to-end, browser and desktop tests (the application's
+# windows on Xvfb) in a normal build, the C++ suites and the end-to-end tests again under
+# AddressSanitizer + UndefinedBehaviorSanitizer, and the concurrency tests under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -19,6 +19,7 @@ ctest --test-dir build --output-on-failure -j"$jobs"
 echo "== ASan + UBSan =="
 scripts/build.sh build-asan -DLUMIVALE_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug -DLUMIVALE_BUILD_BENCHMARKS=OFF
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  LSAN_OPTIONS=suppressions=$PWD/scripts/lsan-suppressions.txt QT_QPA_PLATFORM=offscreen \
   ctest --test-dir build-asan --output-on-failure -j"$jobs" -L "unit|e2e"
 
 echo "== TSan (concurrency tests) =="

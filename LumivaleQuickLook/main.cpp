@@ -1,0 +1,17 @@
+// The process entry of Lumivale Quick Look: an accessory application (no menu bar, no tray
+// icon) whose delegate lives as long as the process.
+#include "AppDelegate.h"
+#include "AppKit/NSApplication.h"
+
+namespace {
+NSApplication* application = nullptr;
+std::shared_ptr<AppDelegate> delegate;
+} // namespace
+
+int main() {
+  application = &NSApplication::sharedApplication();
+  delegate = AppDelegate::create(AppContext::live());
+  application->setDelegate(delegate.get());
+  application->setActivationPolicy(NSApplicationActivationPolicyAccessory);
+  return application->run();
+}
