@@ -13,5 +13,9 @@ int main() {
   delegate = AppDelegate::create(AppContext::live());
   application->setDelegate(delegate.get());
   application->setActivationPolicy(NSApplicationActivationPolicyAccessory);
-  return application->run();
+  const int status = application->run();
+  // The delegate's windows go while the toolkit still runs; at exit it would be gone.
+  application->setDelegate(nullptr);
+  delegate.reset();
+  return status;
 }
