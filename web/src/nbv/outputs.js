@@ -68,15 +68,45 @@ function dimension(value) {
   return Number.isFinite(value) && value > 0 ? Math.round(value) : null;
 }
 
-function imageElement(src, mime, metadata, alt) {
+// The pixel size written in a PNG's or GIF's header (the first few base64 characters), or null.
+// An image given its size holds its room before it is decoded, so that images can load lazily
+// and decode off the main thread without moving the text around them.
+export function headerSize(mime, base64) {
+  let bytes;
+  try {
+    bytes = atob(base64.slice(0, 32));
+  } catch {
+    return null;
+  }
+  const at = (i) => bytes.charCodeAt(i);
+  if (mime === 'image/png' && bytes.length >= 24 && bytes.startsWith('\x89PNG\r\n\x1a\n') && bytes.slice(12, 16) === 'IHDR') {
+    const big = (i) => ((at(i) << 24) | (at(i + 1) << 16) | (at(i + 2) << 8) | at(i + 3)) >>> 0;
+    return { width: big(16), height: big(20) };
+  }
+  if (mime === 'image/gif' && bytes.length >= 10 && /^GIF8[79]a/.test(bytes)) {
+    return { width: at(6) | (at(7) << 8), height: at(8) | (at(9) << 8) };
+  }
+  return null;
+}
+
+function imageElement(src, mime, metadata, alt, intrinsic = null) {
   const image = h('img', { className: 'nbv-image', alt, decoding: 'async', loading: 'lazy' });
   const sizes = metadata && typeof metadata === 'object' ? metadata[mime] : null;
-  if (sizes && typeof sizes === 'object') {
+  const given = sizes && typeof sizes === 'object';
+  if (given) {
     const width = dimension(sizes.width);
     const height = dimension(sizes.height);
     if (width) image.width = width;
     if (height) image.height = height;
     if (sizes.unconfined === true) image.classList.add('nbv-unconfined');
+  }
+  if (!(given && (dimension(sizes.width) || dimension(sizes.height))) && intrinsic) {
+    const width = dimension(intrinsic.width);
+    const height = dimension(intrinsic.height);
+    if (width && height) {
+      image.width = width;
+      image.height = height;
+    }
   }
   image.addEventListener(
     'error',
@@ -93,7 +123,7 @@ function renderImage(mime, value, metadata) {
   const data = base64Of(value);
   if (!data) return notice(`This ${mime} output is empty.`, 'warning');
   if (!base64Pattern.test(data)) return notice(`This ${mime} image could not be decoded.`, 'warning');
-  return imageElement(`data:${mime};base64,${data}`, mime, metadata, 'Output image');
+  return imageElement(`data:${mime};base64,${data}`, mime, metadata, 'Output image', headerSize(mime, data));
 }
 
 function renderSVG(value, metadata) {
