@@ -8,22 +8,36 @@
 #include "PreviewCore/PreviewReplyBuilder.h"
 
 #include <boost/json/value.hpp>
+#include <cstddef>
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <utility>
+
+namespace {
+
+// Room beyond the file's bytes for the page written into the same memory: the page's assets
+// (the diagram library alone is about 6 MB) and the renderer's allowance for escapes.
+std::size_t pageHeadroom(std::size_t fileSize) {
+  return fileSize / 16 + (8u << 20);
+}
+
+} // namespace
 
 // The notebook is parsed once: the image inliner rewrites the parsed tree in place and the
 // renderer takes the same tree, which is what rendering the inliner's re-serialised bytes
 // would parse to. A notebook that is not JSON fails here with the parser's error, as the
-// renderer would fail on the bytes as read. Each large buffer is released as soon as the next
-// stage has what it needs, so that at most two copies of a big notebook are alive at a time.
+// renderer would fail on the bytes as read. The page is written into the memory the file was
+// read into, so at most two copies of a big notebook are alive at a time (the bytes, then the
+// page, beside the tree) and the page's bytes land in pages already brought in.
 NotebookPreviewProvider::Preview NotebookPreviewProvider::makePreview(const URL& fileURL,
                                                                       const Bundle& bundle) {
-  boost::json::value notebook;
-  {
-    const std::string bytes = readData(fileURL);
-    notebook = JSONSerialization::parse(bytes);
-  }
+  std::error_code sizeError; // a file that cannot be sized fails in readData with its own error
+  const std::uintmax_t fileSize = std::filesystem::file_size(fileURL.path(), sizeError);
+  std::string buffer =
+      readData(fileURL, sizeError ? 0 : pageHeadroom(static_cast<std::size_t>(fileSize)));
+  boost::json::value notebook = JSONSerialization::parse(buffer);
 
   std::optional<InlineLocalAssets::AttachmentMap> inlined =
       InlineLocalAssets::rewriteNotebookImagesInPlace(
@@ -34,8 +48,8 @@ NotebookPreviewProvider::Preview NotebookPreviewProvider::makePreview(const URL&
     preview.attachments = PreviewReplyBuilder::replyAttachments(*inlined);
   inlined.reset();
 
-  preview.html =
-      NotebookRenderer::renderParsedHTML(std::move(notebook), fileURL.lastPathComponent(), bundle);
+  preview.html = NotebookRenderer::renderParsedHTML(
+      std::move(notebook), fileURL.lastPathComponent(), bundle, std::move(buffer));
   return preview;
 }
 

@@ -146,6 +146,11 @@ std::string renderHTML(std::string_view notebookData, std::string_view filename,
 
 std::string renderParsedHTML(json::value&& parsed, std::string_view filename,
                              const Bundle& bundle) {
+  return renderParsedHTML(std::move(parsed), filename, bundle, std::string());
+}
+
+std::string renderParsedHTML(json::value&& parsed, std::string_view filename, const Bundle& bundle,
+                             std::string&& pageBuffer) {
   json::value notebook = std::move(parsed);
   OutputBounding::boundNotebookOutputs(notebook);
 
@@ -193,7 +198,14 @@ std::string renderParsedHTML(json::value&& parsed, std::string_view filename,
     else if (auto value = values.find(segment.text); value != values.end())
       size += value->second.size();
   }
+  // A buffer much larger than the page (outputs were shortened) is let go rather than kept
+  // alive, mostly empty, for as long as the page.
   std::string html;
+  if (size >= pageBuffer.capacity() / 2) {
+    html = std::move(pageBuffer);
+    html.clear();
+  }
+  pageBuffer = std::string();
   reserveWithHugePages(html, size);
   for (const TokenizedTemplate::Segment& segment : *page) {
     if (segment.kind == TokenizedTemplate::Segment::Kind::literal)

@@ -4,6 +4,7 @@
 #include "Foundation/NSError.h"
 #include "Foundation/UTF8.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -38,6 +39,10 @@ namespace {
 } // namespace
 
 std::string readData(const URL& url) {
+  return readData(url, 0);
+}
+
+std::string readData(const URL& url, std::size_t spareCapacity) {
   // A NUL byte would cut the path short at the system call and name another file.
   if (url.path().find('\0') != std::string::npos)
     throwReadError(url, ENOENT);
@@ -55,14 +60,18 @@ std::string readData(const URL& url) {
     throwReadError(url, EISDIR);
   }
   std::string data;
-  if (S_ISREG(st.st_mode) && st.st_size > 0)
-    reserveWithHugePages(data, static_cast<size_t>(st.st_size));
+  // One byte beyond the size the file has now, so that reaching its end takes no second buffer.
+  const size_t expected =
+      S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 0;
+  if (expected > 0 || spareCapacity > 0)
+    reserveWithHugePages(data, expected + spareCapacity);
   char buffer[1 << 16];
   for (;;) {
-    // Regular files are read straight into the reserved string.
+    // Regular files are read straight into the reserved string (never into the spare room,
+    // which stays untouched).
     if (data.capacity() - data.size() >= sizeof buffer) {
       size_t old = data.size();
-      data.resize(data.capacity());
+      data.resize(std::min(data.capacity(), std::max(expected, old + sizeof buffer)));
       ssize_t got = ::read(fd, data.data() + old, data.size() - old);
       if (got < 0 && errno == EINTR) {
         data.resize(old);
