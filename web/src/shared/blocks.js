@@ -1,14 +1,18 @@
 // Cuts a long Markdown text into runs of whole top-level blocks, so that a large document can be
 // converted and shown a piece at a time and still read exactly as if converted whole.
 //
+//   markdownPieces(text, {firstSize, size}) -> generator of the pieces below, one at a time
 //   splitMarkdownBlocks(text, {firstSize, size}) -> [string] whose concatenation is the text
 //       (line ends normalised to "\n"); each piece but the last holds at least `size`
 //       characters (the first at least `firstSize`), and every cut lies where no block can run on:
 //       at a line that follows a blank line, starts at column 0 and is not a list item, outside
 //       fenced code, display mathematics, HTML comments and open raw HTML elements.
-//   linkDefinitionLines(text) -> the reference-link definition lines (with a title on the next
-//       line), outside fenced code: converting them first lets a link find its definition even
+//   linkDefinitionLines(text) -> the reference-link definitions (with the indented lines that
+//       may carry their destination and title), outside fenced code: converting them first lets a link find its definition even
 //       when the definition comes in a later piece.
+//   pieceConverter(library, text, makeParser) -> (piece) => HTML: converts the pieces of `text`
+//       with one parser (from makeParser(), a marked instance) whose reference-link definitions
+//       are shared by every piece and known before the first.
 
 const FENCE = /^ {0,3}(`{3,}|~{3,})/;
 const LIST_ITEM = /^(?:[-*+]|\d{1,9}[.)])(?:[ \t]|$)/;
@@ -18,7 +22,7 @@ const VOID_ELEMENTS = new Set([
   'area', 'base', 'br', 'col', 'embed', 'hr', 'img', 'input', 'link', 'meta', 'source', 'track', 'wbr',
 ]);
 const LINK_DEFINITION = /^ {0,3}\[(?!\^)(?:\\.|[^\\\]])+\]:/;
-const DEFINITION_TITLE = /^[ \t]+["'(]/;
+const DEFINITION_CONTINUATION = /^[ \t]+\S/;
 
 // Line-by-line state of the constructs that may hold blank lines and column-0 text.
 function blockScanner() {
@@ -70,27 +74,31 @@ function blockScanner() {
   };
 }
 
-export function splitMarkdownBlocks(text, { firstSize = 8000, size = 16000 } = {}) {
-  const lines = String(text).replace(/\r\n?/g, '\n').split('\n');
+// Pieces one at a time (the first is ready without reading the rest of the text).
+export function* markdownPieces(text, { firstSize = 8000, size = 16000 } = {}) {
+  const source = String(text).replace(/\r\n?/g, '\n');
   const scanner = blockScanner();
-  const pieces = [];
+  let first = true;
   let start = 0;
-  let length = 0;
   let previousBlank = false;
-  for (let i = 0; i < lines.length; i += 1) {
-    const line = lines[i];
-    const wanted = pieces.length === 0 ? firstSize : size;
-    if (length >= wanted && scanner.mayCutBefore(line, previousBlank)) {
-      pieces.push(`${lines.slice(start, i).join('\n')}\n`);
-      start = i;
-      length = 0;
+  for (let at = 0; at < source.length; ) {
+    const newline = source.indexOf('\n', at);
+    const end = newline < 0 ? source.length : newline;
+    const line = source.slice(at, end);
+    if (at - start >= (first ? firstSize : size) && scanner.mayCutBefore(line, previousBlank)) {
+      yield source.slice(start, at);
+      start = at;
+      first = false;
     }
     scanner.line(line);
-    length += line.length + 1;
     previousBlank = !line.trim();
+    at = end + 1;
   }
-  pieces.push(lines.slice(start).join('\n'));
-  return pieces;
+  yield source.slice(start);
+}
+
+export function splitMarkdownBlocks(text, sizes) {
+  return [...markdownPieces(text, sizes)];
 }
 
 export function linkDefinitionLines(text) {
@@ -100,7 +108,35 @@ export function linkDefinitionLines(text) {
   for (let i = 0; i < lines.length; i += 1) {
     const line = lines[i];
     if (scanner.line(line) || !LINK_DEFINITION.test(line)) continue;
-    found.push(DEFINITION_TITLE.test(lines[i + 1] ?? '') ? `${line}\n${lines[i + 1]}` : line);
+    // The destination and the title may each stand on a line of their own.
+    let definition = line;
+    for (let next = i + 1; next <= i + 2 && next < lines.length && DEFINITION_CONTINUATION.test(lines[next]); next += 1) {
+      definition += `\n${lines[next]}`;
+    }
+    found.push(definition);
   }
   return found.join('\n\n');
+}
+
+export function pieceConverter(library, text, makeParser) {
+  const parser = makeParser();
+  if (typeof library.Lexer !== 'function') return (piece) => parser.parse(piece);
+  const links = Object.create(null);
+  const lex = (source, options) => {
+    const lexer = new library.Lexer(options);
+    lexer.tokens.links = links;
+    return lexer.lex(source);
+  };
+  parser.use({
+    hooks: {
+      provideLexer() {
+        return this.block ? lex : false;
+      },
+    },
+  });
+  if (/^ {0,3}\[[^\]\n]+\]:/m.test(text)) {
+    const definitions = linkDefinitionLines(text);
+    if (definitions) parser.parse(definitions);
+  }
+  return (piece) => parser.parse(piece);
 }

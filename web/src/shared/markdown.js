@@ -21,7 +21,7 @@
 //   showPlainText(container, text): the fallback view.
 
 import { resolveAttachmentURLs } from './attachments.js';
-import { linkDefinitionLines, splitMarkdownBlocks } from './blocks.js';
+import { markdownPieces, pieceConverter } from './blocks.js';
 import { renderDiagrams, mermaidContainerExtension } from './diagrams.js';
 import { footnoteExtension } from './footnotes.js';
 import { highlightCode } from './highlight.js';
@@ -154,29 +154,6 @@ export async function renderMarkdownInto(container, markdownText, options = {}) 
   await enhanceRendered(container, options);
 }
 
-// Converts pieces of one document with one parser whose reference-link definitions are shared
-// by every piece (the definitions are converted first, so a link finds one defined further on).
-function pieceConverter(library, text, { idPrefix, math }) {
-  const parser = markdownParser(library, { idPrefix, math });
-  if (typeof library.Lexer !== 'function') return (piece) => parser.parse(piece);
-  const links = Object.create(null);
-  const lex = (source, options) => {
-    const lexer = new library.Lexer(options);
-    lexer.tokens.links = links;
-    return lexer.lex(source);
-  };
-  parser.use({
-    hooks: {
-      provideLexer() {
-        return this.block ? lex : false;
-      },
-    },
-  });
-  const definitions = linkDefinitionLines(text);
-  if (definitions) parser.parse(definitions);
-  return (piece) => parser.parse(piece);
-}
-
 function yieldToBrowser() {
   return new Promise((resolve) => {
     const channel = new MessageChannel();
@@ -208,12 +185,12 @@ export async function renderMarkdownProgressively(container, markdownText, optio
     return;
   }
   const text = String(markdownText ?? '');
-  const convert = pieceConverter(library, text, { idPrefix, math });
+  const convert = pieceConverter(library, text, () => markdownParser(library, { idPrefix, math }));
   const usedIds = new Set();
   const drawn = [];
   let first = true;
   let sliceStart = performance.now();
-  for (const piece of splitMarkdownBlocks(text)) {
+  for (const piece of markdownPieces(text)) {
     const fragment = sanitizeToFragment(convert(piece));
     finishMarkdownFragment(fragment, { ...options, usedIds });
     // Typeset and highlight before insertion: the piece appears finished, in one layout.
