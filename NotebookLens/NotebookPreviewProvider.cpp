@@ -37,7 +37,9 @@ NotebookPreviewProvider::Preview NotebookPreviewProvider::makePreview(const URL&
   const std::uintmax_t fileSize = std::filesystem::file_size(fileURL.path(), sizeError);
   std::string buffer =
       readData(fileURL, sizeError ? 0 : pageHeadroom(static_cast<std::size_t>(fileSize)));
-  boost::json::value notebook = JSONSerialization::parse(buffer);
+  // The tree's strings are about as large as the file: one arena for all of them.
+  boost::json::value notebook =
+      JSONSerialization::parse(buffer, JSONSerialization::documentStorage(buffer.size()));
 
   std::optional<InlineLocalAssets::AttachmentMap> inlined =
       InlineLocalAssets::rewriteNotebookImagesInPlace(
