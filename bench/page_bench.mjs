@@ -11,12 +11,15 @@
 //
 // beside a trivial page's times in the same run.
 //
-//   node bench/page_bench.mjs [BUILD_DIR] [RUNS] [NAME...]
+//   node bench/page_bench.mjs [BUILD_DIR] [RUNS] [--compare APP_BUNDLE] [NAME...]
 //
-// BUILD_DIR defaults to build/ (needs qlmanage and the app bundle); RUNS defaults to 5. The
-// documents are generated once into BUILD_DIR/bench-pages (bench/make_documents.py and
-// bench/make_notebooks.py) and rendered with `qlmanage -o`; the page measured is each
-// preview's Standalone.html. NAMEs pick documents (e.g. readme-diagrams manual).
+// BUILD_DIR defaults to build/ (needs the app bundle and build/tools/render-markdown and
+// render-notebook); RUNS defaults to 5. The documents are generated once into
+// BUILD_DIR/bench-pages (bench/make_documents.py and bench/make_notebooks.py) and rendered with
+// the extensions' renderers from the build's app bundle. With --compare, each document is also
+// rendered with the page resources of another app bundle (say, one built from an earlier
+// commit) and both pages are measured in turn in the same browser, so that the machine's load
+// weighs on both alike. NAMEs pick documents (e.g. readme-diagrams manual).
 
 import { execFileSync } from 'node:child_process';
 import { existsSync, mkdirSync, rmSync, statSync, writeFileSync } from 'node:fs';
@@ -35,9 +38,12 @@ try {
   playwright = require(path.join(repoRoot, 'web/node_modules/playwright-core'));
 }
 
-const build = path.resolve(process.argv[2] || path.join(repoRoot, 'build'));
-const runs = Number(process.argv[3] || 5);
-const only = new Set(process.argv.slice(4));
+const args = process.argv.slice(2);
+const compareAt = args.indexOf('--compare');
+const compareApp = compareAt >= 0 ? path.resolve(args.splice(compareAt, 2)[1]) : null;
+const build = path.resolve(args[0] || path.join(repoRoot, 'build'));
+const runs = Number(args[1] || 5);
+const only = new Set(args.slice(2));
 const data = path.join(build, 'bench-pages');
 const pages = path.join(data, 'pages');
 const viewport = { width: 1024, height: 900 };
@@ -55,9 +61,17 @@ const documents = [
   { name: 'images-100mb', file: path.join(data, 'images-100mb.ipynb'), text: NOTEBOOK_TEXT },
 ].filter((document) => !only.size || only.has(document.name));
 
+// Renders a document with the renderer of its kind, from the given app bundle's resources.
+function render(file, app, output) {
+  const notebook = file.endsWith('.ipynb');
+  const tool = path.join(build, 'tools', notebook ? 'render-notebook' : 'render-markdown');
+  if (!existsSync(tool)) throw new Error(`missing ${tool} (build the project first)`);
+  const appex = path.join(app, 'Contents/PlugIns', notebook ? 'NotebookLens.appex' : 'MarkdownLens.appex');
+  execFileSync(tool, ['--bundle', appex, file, output], { stdio: ['ignore', 'ignore', 'inherit'] });
+  return output;
+}
+
 function prepare() {
-  const qlmanage = path.join(build, 'qlmanage');
-  if (!existsSync(qlmanage)) throw new Error(`missing ${qlmanage} (build the project first)`);
   mkdirSync(data, { recursive: true });
   if (!existsSync(path.join(data, 'manual.md'))) {
     execFileSync('python3', [path.join(here, 'make_documents.py'), data], { stdio: 'inherit' });
@@ -68,10 +82,11 @@ function prepare() {
   }
   rmSync(pages, { recursive: true, force: true });
   mkdirSync(pages, { recursive: true });
+  const app = path.join(build, 'Lumivale Quick Look.app');
   for (const document of documents) {
-    execFileSync(qlmanage, ['-o', pages, document.file], { stdio: ['ignore', 'ignore', 'inherit'] });
-    document.page = path.join(pages, `${path.basename(document.file)}.qlpreview`, 'Standalone.html');
+    document.page = render(document.file, app, path.join(pages, `${document.name}.html`));
     document.bytes = statSync(document.file).size;
+    if (compareApp) document.before = render(document.file, compareApp, path.join(pages, `${document.name}.before.html`));
   }
   const trivial = path.join(pages, 'trivial.html');
   writeFileSync(trivial, '<!DOCTYPE html><html lang="en"><meta charset="utf-8"><title>t</title><p>Hello, reader.</p></html>\n');
@@ -145,12 +160,12 @@ function collect() {
   return { text: firstText, screen, all, longest, after, scrollY: window.scrollY };
 }
 
-async function measure(browser, document) {
+async function measure(browser, document, file = document.page) {
   const page = await browser.newPage({ viewport });
   const errors = [];
   page.on('pageerror', (error) => errors.push(String(error)));
   await page.addInitScript(probe, document.text);
-  await page.goto(pathToFileURL(document.page).href, { waitUntil: 'load', timeout: 120000 });
+  await page.goto(pathToFileURL(file).href, { waitUntil: 'load', timeout: 120000 });
   if (document.name !== 'trivial page') {
     await page.waitForFunction(() => document.documentElement.dataset.lumivaleReady === 'true', null, {
       timeout: 120000,
@@ -183,13 +198,19 @@ async function main() {
   console.log(`${'document'.padEnd(16)} ${'MB'.padStart(6)} | ${'text'.padStart(6)} ${'screen'.padStart(6)} ${'all'.padStart(6)} | ${'task'.padStart(6)} ${'after'.padStart(6)}   (median of ${runs}, seconds)`);
   try {
     for (const document of [trivial, ...documents]) {
-      await measure(browser, document); // warm-up load, not counted
-      const results = [];
-      for (let run = 0; run < runs; run += 1) results.push(await measure(browser, document));
-      const pick = (key) => median(results.map((result) => result[key]));
-      console.log(
-        `${document.name.padEnd(16)} ${(document.bytes / 1e6).toFixed(2).padStart(6)} | ${seconds(pick('text'))} ${seconds(pick('screen'))} ${seconds(pick('all'))} | ${seconds(pick('longest'))} ${seconds(pick('after'))}`,
-      );
+      const variants = [[document.name, document.page]];
+      if (document.before) variants.push([`  before`, document.before]);
+      const results = variants.map(() => []);
+      for (const [, file] of variants) await measure(browser, document, file); // warm-up loads
+      for (let run = 0; run < runs; run += 1) {
+        for (const [index, [, file]] of variants.entries()) results[index].push(await measure(browser, document, file));
+      }
+      for (const [index, [label]] of variants.entries()) {
+        const pick = (key) => median(results[index].map((result) => result[key]));
+        console.log(
+          `${label.padEnd(16)} ${(document.bytes / 1e6).toFixed(2).padStart(6)} | ${seconds(pick('text'))} ${seconds(pick('screen'))} ${seconds(pick('all'))} | ${seconds(pick('longest'))} ${seconds(pick('after'))}`,
+        );
+      }
     }
   } finally {
     await browser.close();

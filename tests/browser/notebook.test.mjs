@@ -444,6 +444,11 @@ describe('Notebook page images', { skip: skipReason }, () => {
       outputs: [{ output_type: 'display_data', metadata: {},
         data: { 'image/png': flatPNG(320, 240, [40 + n * 5, 120, 200]), 'text/plain': `<Figure ${n}>` } }],
     }));
+    // Data that is not base64 shows a notice in place of its image.
+    cells.splice(1, 0, {
+      cell_type: 'code', execution_count: null, metadata: {}, source: 'broken()',
+      outputs: [{ output_type: 'display_data', metadata: {}, data: { 'image/png': 'not*base64!' } }],
+    });
     const input = path.join(scratch, 'many-images.ipynb');
     writeFileSync(input, JSON.stringify({ cells, metadata: {}, nbformat: 4, nbformat_minor: 5 }));
     const output = path.join(scratch, 'many-images.html');
@@ -461,6 +466,7 @@ describe('Notebook page images', { skip: skipReason }, () => {
         })),
       );
       assert.equal(images.length, 40);
+      assert.match(await result.page.evaluate(() => document.querySelector('[data-cell-index="1"]').textContent), /image\/png image could not be decoded/);
       for (const image of images) {
         assert.deepEqual([image.width, image.height, image.loading, image.decoding], ['320', '240', 'lazy', 'async']);
         assert.equal(image.box, 240, 'an image holds its room before it is decoded');

@@ -113,17 +113,35 @@ function imageElement(src, mime, metadata, alt, intrinsic = null) {
     () => image.replaceWith(notice(`This ${mime} image could not be decoded.`, 'warning')),
     { once: true },
   );
-  image.src = src;
+  if (src !== null) image.src = src;
   return image;
 }
 
-const base64Pattern = /^[A-Za-z0-9+/]+={0,2}$/;
+// Base64 as the browser decodes it in a data: URL; checked natively (a regular expression over
+// a few hundred kilobytes per image costs more than decoding it).
+function isBase64(data) {
+  try {
+    atob(data);
+    return true;
+  } catch {
+    return false;
+  }
+}
 
-function renderImage(mime, value, metadata) {
+// The image's data is checked and handed to the image (which parses the whole data: URL) only
+// when the cell is enhanced, near the screen first: a notebook of many large images lays out
+// its first screen without touching the others' data.
+function renderImage(mime, value, metadata, context) {
   const data = base64Of(value);
   if (!data) return notice(`This ${mime} output is empty.`, 'warning');
-  if (!base64Pattern.test(data)) return notice(`This ${mime} image could not be decoded.`, 'warning');
-  return imageElement(`data:${mime};base64,${data}`, mime, metadata, 'Output image', headerSize(mime, data));
+  const image = imageElement(null, mime, metadata, 'Output image', headerSize(mime, data));
+  const load = () => {
+    if (isBase64(data)) image.src = `data:${mime};base64,${data}`;
+    else image.replaceWith(notice(`This ${mime} image could not be decoded.`, 'warning'));
+  };
+  if (context && typeof context.defer === 'function') context.defer(load);
+  else load();
+  return image;
 }
 
 function renderSVG(value, metadata) {
@@ -200,7 +218,7 @@ export function renderMimeBundle(data, metadata, context) {
   else if (has('image/svg+xml')) chosen = ['image/svg+xml', () => renderSVG(data['image/svg+xml'], metadata)];
   else {
     const image = imageTypes.find(has);
-    if (image) chosen = [image, () => renderImage(image, data[image], metadata)];
+    if (image) chosen = [image, () => renderImage(image, data[image], metadata, context)];
     else if (has('text/markdown')) chosen = ['text/markdown', () => context.renderMarkdown(joinText(data['text/markdown']))];
     else if (has('text/latex')) chosen = ['text/latex', () => renderLatex(data['text/latex'], context)];
     else if (has('application/json')) chosen = ['application/json', () => renderJSON(data['application/json'])];

@@ -17,7 +17,7 @@
 //   renderMarkdownProgressively(container, markdownText, options) -> Promise<void>
 //       the same result as renderMarkdownInto for a long document, built a run of blocks at a
 //       time: the first screen is shown at once and the rest follows in short tasks, so the
-//       page never stops responding. Options as above, plus onFirstPiece(container).
+//       page never stops responding. Options as above (without beforeInsert).
 //   showPlainText(container, text): the fallback view.
 
 import { resolveAttachmentURLs } from './attachments.js';
@@ -198,7 +198,6 @@ export async function renderMarkdownProgressively(container, markdownText, optio
     if (diagrams) drawn.push(enhanced);
     if (first) {
       container.replaceChildren(fragment);
-      options.onFirstPiece?.(container);
       first = false;
       await afterPaint();
       sliceStart = performance.now();
