@@ -33,5 +33,6 @@ public:
 
   // The notebook file's bytes; fails for a file larger than `maxBytes`, one that cannot be read,
   // or anything but a regular file.
-  static std::string readNotebook(const URL& fileURL, std::size_t maxBytes = kMaxNotebookBytes);
+  static std::string readNotebook(const URL& fileURL, std::size_t maxBytes = kMaxNotebookBytes,
+                                  std::size_t spareCapacity = 0);
 };

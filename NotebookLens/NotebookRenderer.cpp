@@ -117,6 +117,11 @@ std::string renderHTML(std::string_view notebookData, std::string_view filename,
 
 std::string renderParsedHTML(json::value&& parsed, std::string_view filename,
                              const Bundle& bundle) {
+  return renderParsedHTML(std::move(parsed), filename, bundle, std::string());
+}
+
+std::string renderParsedHTML(json::value&& parsed, std::string_view filename, const Bundle& bundle,
+                             std::string&& pageBuffer) {
   json::value notebook = std::move(parsed);
   OutputBounding::boundNotebookOutputs(notebook);
 
@@ -160,13 +165,21 @@ std::string renderParsedHTML(json::value&& parsed, std::string_view filename,
       {"FILENAME", escapedFilename},
   };
 
+  const std::size_t size = TokenizedTemplate::filledSize(*page, [&](std::string_view name) {
+    if (name == kNotebookJSONToken)
+      return estimatedJSONSize(notebook, 0);
+    auto value = values.find(name);
+    return value == values.end() ? 0 : value->second.size();
+  });
+  // A buffer much larger than the page (outputs were shortened) is let go rather than kept
+  // alive, mostly empty, for as long as the page.
   std::string html;
-  reserveWithHugePages(html, TokenizedTemplate::filledSize(*page, [&](std::string_view name) {
-                         if (name == kNotebookJSONToken)
-                           return estimatedJSONSize(notebook, 0);
-                         auto value = values.find(name);
-                         return value == values.end() ? 0 : value->second.size();
-                       }));
+  if (size >= pageBuffer.capacity() / 2) {
+    html = std::move(pageBuffer);
+    html.clear();
+  }
+  pageBuffer = std::string();
+  reserveWithHugePages(html, size);
   TokenizedTemplate::fillInto(html, *page, [&](std::string& out, std::string_view name) {
     if (name == kNotebookJSONToken)
       appendNotebookJSON(out, notebook);

@@ -43,6 +43,12 @@ std::string renderHTML(std::string_view notebookData, std::string_view filename,
 std::string renderParsedHTML(boost::json::value&& notebook, std::string_view filename,
                              const Bundle& bundle);
 
+// The same page, written into `pageBuffer`'s memory: its text is discarded and its capacity
+// reused (grown when it is too small). The preview pipeline hands over the buffer the notebook
+// was read into, so the page's bytes go to memory already brought in rather than to fresh pages.
+std::string renderParsedHTML(boost::json::value&& notebook, std::string_view filename,
+                             const Bundle& bundle, std::string&& pageBuffer);
+
 // The file name with "&", "<", ">" and '"' written as entities (in that order).
 std::string escapeFilename(std::string_view filename);
 

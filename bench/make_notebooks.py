@@ -5,9 +5,12 @@
       code cells whose outputs are mostly base64 PNG images (about 250 KB each, incompressible
       pixels), with some stream and plain-text outputs and Markdown cells with mathematics;
   text-100mb.ipynb
-      code cells with huge stream, plain-text and traceback outputs (about 100 MB of text).
+      code cells with huge stream, plain-text and traceback outputs (about 100 MB of text);
+  cells-2000.ipynb
+      2000 ordinary cells (about 7.7 MB): Markdown cells of prose and code cells with short
+      stream and plain-text outputs, as a long working notebook has them.
 
-Usage: make_notebooks.py OUTPUT_DIR
+Usage: make_notebooks.py OUTPUT_DIR [NAME...]   (default: every notebook above)
 """
 import base64
 import json
@@ -90,15 +93,40 @@ def text_notebook(target_bytes, rng):
     return notebook(cells)
 
 
+def cells_notebook(cell_count, rng):
+    words = "data model loss value step train test batch layer mean error rate sample".split()
+    cells = []
+    for index in range(1, cell_count // 2 + 1):
+        prose = " ".join(rng.choice(words) for _ in range(120))
+        cells.append({"cell_type": "markdown", "metadata": {},
+                      "source": [f"### Step {index}\n", "\n", prose.capitalize() + ".\n"]})
+        lines = [f"step {index}.{n}: " + " ".join(f"{rng.random():.6f}" for _ in range(6)) + "\n"
+                 for n in range(86)]
+        outputs = [
+            {"output_type": "stream", "name": "stdout", "text": lines},
+            {"output_type": "execute_result", "execution_count": index, "metadata": {},
+             "data": {"text/plain": [f"array([{', '.join(f'{rng.random():.4f}' for _ in range(8))}])"]}},
+        ]
+        cells.append({"cell_type": "code", "execution_count": index, "metadata": {},
+                      "source": [f"for epoch in range({index}):\n", "    loss = train(model, batch)\n",
+                                 "    print(epoch, loss)\n", "model.weights[:8]"],
+                      "outputs": outputs})
+    return notebook(cells)
+
+
 def main():
-    if len(sys.argv) != 2:
+    if len(sys.argv) < 2:
         sys.exit(__doc__)
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
-    rng = random.Random(20240601)
     plans = [("images-1mb.ipynb", image_notebook, 1 * MB), ("images-20mb.ipynb", image_notebook, 20 * MB),
-             ("images-100mb.ipynb", image_notebook, 100 * MB), ("text-100mb.ipynb", text_notebook, 100 * MB)]
+             ("images-100mb.ipynb", image_notebook, 100 * MB), ("text-100mb.ipynb", text_notebook, 100 * MB),
+             ("cells-2000.ipynb", cells_notebook, 2000)]
+    wanted = set(sys.argv[2:])
     for name, build, target in plans:
+        if wanted and name not in wanted:
+            continue
+        rng = random.Random(f"20240601-{name}")
         path = os.path.join(out, name)
         with open(path, "w", encoding="utf-8") as f:
             json.dump(build(target, rng), f, indent=1)

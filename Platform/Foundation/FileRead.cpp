@@ -43,6 +43,10 @@ namespace {
 } // namespace
 
 std::string readData(const URL& url) {
+  return readData(url, 0);
+}
+
+std::string readData(const URL& url, std::size_t spareCapacity) {
   // A NUL byte would cut the path short at the system call and name another file.
   if (url.path().find('\0') != std::string::npos)
     throwReadError(url, ENOENT);
@@ -60,14 +64,18 @@ std::string readData(const URL& url) {
     throwReadError(url, EISDIR);
   }
   std::string data;
-  if (S_ISREG(st.st_mode) && st.st_size > 0)
-    reserveWithHugePages(data, static_cast<size_t>(st.st_size));
+  // One byte beyond the size the file has now, so that reaching its end takes no second buffer.
+  const size_t expected =
+      S_ISREG(st.st_mode) && st.st_size > 0 ? static_cast<size_t>(st.st_size) + 1 : 0;
+  if (expected > 0 || spareCapacity > 0)
+    reserveWithHugePages(data, expected + spareCapacity);
   char buffer[1 << 16];
   for (;;) {
-    // Regular files are read straight into the reserved string.
+    // Regular files are read straight into the reserved string (never into the spare room,
+    // which stays untouched).
     if (data.capacity() - data.size() >= sizeof buffer) {
       size_t old = data.size();
-      data.resize(data.capacity());
+      data.resize(std::min(data.capacity(), std::max(expected, old + sizeof buffer)));
       ssize_t got = ::read(fd, data.data() + old, data.size() - old);
       if (got < 0 && errno == EINTR) {
         data.resize(old);
@@ -109,7 +117,8 @@ std::string readUTF8Text(const URL& url) {
   return data;
 }
 
-FilePrefix readFilePrefix(const URL& url, std::size_t limit, bool readLargerFiles) {
+FilePrefix readFilePrefix(const URL& url, std::size_t limit, bool readLargerFiles,
+                          std::size_t spareCapacity) {
   if (url.path().find('\0') != std::string::npos)
     throwReadError(url, ENOENT);
   // Refuse anything but a regular file before opening it (opening a device can have effects),
@@ -145,7 +154,7 @@ FilePrefix readFilePrefix(const URL& url, std::size_t limit, bool readLargerFile
   // Read straight into the string: the size reported plus one byte to see whether that was all,
   // growing further only with data that actually arrives (files under /proc report no size).
   std::string& data = prefix.data;
-  reserveWithHugePages(data, std::min(wanted, expected + 1));
+  reserveWithHugePages(data, std::min(wanted, expected + 1) + spareCapacity);
   std::size_t used = 0;
   while (used < wanted) {
     if (used == data.size()) {

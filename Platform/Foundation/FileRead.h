@@ -12,6 +12,12 @@
 // The file's bytes. Fails for a missing file, a directory, no permission or an I/O error.
 std::string readData(const URL& url);
 
+// The same bytes in a string with room reserved for at least `spareCapacity` bytes more. The
+// room is never touched by the read: a caller that goes on to write a text about as large as
+// the file (a page made from it) can write it into memory the read already brought in, rather
+// than into fresh pages that the system must first clear.
+std::string readData(const URL& url, std::size_t spareCapacity);
+
 // The file's text, decoded strictly as UTF-8 (invalid bytes fail the read; no replacement).
 std::string readUTF8Text(const URL& url);
 
@@ -26,4 +32,6 @@ struct FilePrefix {
 // the file's size. Anything but a regular file (a FIFO, a device, a socket, a folder) fails at
 // once, without waiting for a writer or touching the device. With `readLargerFiles` false, a
 // file that reports more than `limit` bytes is not read at all (data empty, complete false).
-FilePrefix readFilePrefix(const URL& url, std::size_t limit, bool readLargerFiles = true);
+// `spareCapacity` reserves untouched room after the bytes, as readData does.
+FilePrefix readFilePrefix(const URL& url, std::size_t limit, bool readLargerFiles = true,
+                          std::size_t spareCapacity = 0);

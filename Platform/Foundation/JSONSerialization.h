@@ -4,6 +4,7 @@
 // raw UTF-8; numbers in shortest round-trip form. Output therefore never holds "</script".
 #pragma once
 
+#include <boost/json/storage_ptr.hpp>
 #include <boost/json/value.hpp>
 #include <cstddef>
 #include <string>
@@ -17,6 +18,15 @@ inline constexpr std::size_t kMaxDepth = 4096;
 // Parses a JSON document whose top level is an object or an array. Throws NSErrorException
 // (NSCocoaErrorDomain 3840) whose description says what is wrong and where (line, column).
 boost::json::value parse(std::string_view bytes);
+
+// The same, with the tree's memory taken from `storage` (see documentStorage).
+boost::json::value parse(std::string_view bytes, boost::json::storage_ptr storage);
+
+// Memory for the tree of one large document: an arena that grows in large blocks (backed by huge
+// pages where the system has them) and is released whole with the last value that uses it.
+// Values freed inside the tree are not reused, so it suits a tree that is built, changed a
+// little and dropped, such as a notebook being previewed; `expectedBytes` is the first block.
+boost::json::storage_ptr documentStorage(std::size_t expectedBytes);
 
 // Writes compact JSON (no added white space, member order kept). Throws NSErrorException when
 // the value nests deeper than kMaxDepth.

@@ -289,6 +289,8 @@ std::optional<Frame> readFrame(int fd, std::uint32_t maxPayload) {
 
 namespace {
 
+constexpr std::size_t kWholeFieldReserve = std::size_t(256) << 20;
+
 // Reads a frame's payload from a stream field by field: small fields through a buffer, large
 // ones straight into their own strings. Every length is checked against what the header says
 // is left before anything is read for it.
@@ -306,7 +308,12 @@ public:
     const auto length = static_cast<std::size_t>(integer(4));
     need(length);
     std::string out;
-    // Grow with the data that arrives, doubling from 1 MiB up to the announced length.
+    // Up to kWholeFieldReserve the announced length is reserved at once: reserving only takes
+    // address space (pages are brought in as data arrives), while growing by doubling would
+    // copy the field several times over into fresh memory. Beyond it, grow with the data that
+    // arrives, doubling up to the announced length.
+    if (length <= kWholeFieldReserve)
+      reserveWithHugePages(out, length);
     while (out.size() < length) {
       if (out.size() == out.capacity())
         reserveWithHugePages(out,

@@ -140,6 +140,23 @@ TEST_F(NotebookRendererTest, ParsedAndByteFormsGiveTheSamePage) {
       NotebookRenderer::renderParsedHTML(JSONSerialization::parse(bytes), "t.ipynb", *bundle));
 }
 
+// The buffer handed over only lends its memory: whatever it held and however large it is, the
+// page is the same.
+TEST_F(NotebookRendererTest, PageBufferLendsOnlyItsMemory) {
+  const std::string bytes =
+      R"({"cells":[{"cell_type":"code","source":"x</script>",)"
+      R"("outputs":[{"output_type":"stream","name":"stdout","text":"ok\n"}]}]})";
+  const std::string expected = NotebookRenderer::renderHTML(bytes, "t.ipynb", *bundle);
+  for (std::size_t capacity : {std::size_t(0), std::size_t(16), expected.size() / 3,
+                               expected.size(), 4 * expected.size()}) {
+    std::string buffer(capacity, '#');
+    EXPECT_EQ(NotebookRenderer::renderParsedHTML(JSONSerialization::parse(bytes), "t.ipynb",
+                                                 *bundle, std::move(buffer)),
+              expected)
+        << "buffer of " << capacity << " bytes";
+  }
+}
+
 TEST_F(NotebookRendererTest, FailuresKeepTheirOwnErrors) {
   TemporaryBundle empty;
   std::unique_ptr<Bundle> withoutTemplate = empty.open();

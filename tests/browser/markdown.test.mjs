@@ -209,6 +209,87 @@ describe('Markdown page fence labels', { skip: skipReason }, () => {
   });
 });
 
+describe('Markdown page: text first', { skip: skipReason }, () => {
+  // Runs in the page before its scripts: notes when the document's words first appear, how many
+  // frames the browser produces after that, and the moment the diagram library defines itself.
+  function watchOrder() {
+    const order = { text: null, frames: 0, library: null };
+    window.__order = order;
+    const frame = () => {
+      if (order.text) order.frames += 1;
+      if (!order.library) requestAnimationFrame(frame);
+    };
+    requestAnimationFrame(frame);
+    new MutationObserver(() => {
+      const content = document.getElementById('lumivale-content');
+      if (!order.text && content && content.textContent.trim()) {
+        order.text = { placeholders: content.querySelectorAll('.lumivale-diagram-pending[aria-busy="true"]').length };
+      }
+    }).observe(document, { subtree: true, childList: true });
+    let library;
+    Object.defineProperty(window, 'mermaid', {
+      configurable: true,
+      get: () => library,
+      set(value) {
+        if (!order.library) order.library = { textShown: Boolean(order.text), framesAfterText: order.frames };
+        library = value;
+      },
+    });
+  }
+
+  test('the text is painted before the diagram library runs', async () => {
+    const result = await openPage(browser, renderFixture('features'), { beforeLoad: (page) => page.addInitScript(watchOrder) });
+    try {
+      assertCleanLoad(result);
+      const order = await result.page.evaluate(() => window.__order);
+      assert.ok(order.text, 'the text never appeared');
+      assert.ok(order.text.placeholders >= 1, 'diagrams hold a placeholder until drawn');
+      assert.ok(order.library, 'the diagram library never ran');
+      assert.equal(order.library.textShown, true, 'the diagram library ran before the text was shown');
+      assert.ok(order.library.framesAfterText >= 1, 'no frame was painted between the text and the library');
+      const drawn = await result.page.evaluate(() => ({
+        svgs: document.querySelectorAll('.lumivale-diagram svg').length,
+        pending: document.querySelectorAll('.lumivale-diagram-pending, [aria-busy]').length,
+      }));
+      assert.deepEqual(drawn, { svgs: 1, pending: 0 });
+    } finally {
+      await result.page.close();
+    }
+  });
+
+  test('a diagram drawn above the reader keeps their place', async () => {
+    // As soon as the text is in, the reader jumps to a heading below the first diagram.
+    const jumpBelowDiagram = () => {
+      const observer = new MutationObserver(() => {
+        const target = document.getElementById('part-30');
+        const diagram = document.querySelector('.lumivale-diagram-pending');
+        if (!target || !diagram) return;
+        observer.disconnect();
+        target.scrollIntoView({ block: 'start' });
+        window.__place = { top: target.getBoundingClientRect().top, placeholder: diagram.getBoundingClientRect().height };
+      });
+      observer.observe(document, { subtree: true, childList: true });
+    };
+    const result = await openPage(browser, renderFixture('diagram-above'), { beforeLoad: (page) => page.addInitScript(jumpBelowDiagram) });
+    try {
+      assertCleanLoad(result);
+      const after = await result.page.evaluate(() => ({
+        place: window.__place,
+        top: document.getElementById('part-30').getBoundingClientRect().top,
+        diagram: document.querySelector('.lumivale-diagram svg')?.closest('.lumivale-diagram').getBoundingClientRect().height,
+        svgs: document.querySelectorAll('.lumivale-diagram svg').length,
+      }));
+      assert.ok(after.place, 'the page never showed the text before the diagrams');
+      assert.equal(after.svgs, 2);
+      assert.ok(Math.abs(after.diagram - after.place.placeholder) > 8, 'the diagram did not change height: nothing tested');
+      assert.ok(Math.abs(after.top - after.place.top) <= 1, `the text moved from ${after.place.top} to ${after.top}`);
+      await screenshot(result.page, 'markdown-diagram-above-kept-place');
+    } finally {
+      await result.page.close();
+    }
+  });
+});
+
 describe('Markdown page resources', { skip: resourcesSkip }, () => {
   const PNG = 'data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8DwHwAFBQIAX8jx0gAAAABJRU5ErkJggg==';
 

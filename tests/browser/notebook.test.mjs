@@ -7,6 +7,7 @@ import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import { readFileSync, writeFileSync } from 'node:fs';
+import zlib from 'node:zlib';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { buildDir, launchChromium, openPage, screenshot } from './lib/browser.mjs';
@@ -404,6 +405,81 @@ describe('Notebook page content', { skip: skipReason }, () => {
   });
 });
 
+// A PNG of the given size in one flat colour (stored, not compressed), as base64.
+function flatPNG(width, height, rgb) {
+  const crcTable = Array.from({ length: 256 }, (_, n) => {
+    let c = n;
+    for (let k = 0; k < 8; k += 1) c = c & 1 ? 0xedb88320 ^ (c >>> 1) : c >>> 1;
+    return c >>> 0;
+  });
+  const crc = (bytes) => {
+    let c = 0xffffffff;
+    for (const byte of bytes) c = crcTable[(c ^ byte) & 0xff] ^ (c >>> 8);
+    return (c ^ 0xffffffff) >>> 0;
+  };
+  const chunk = (type, data) => {
+    const body = Buffer.concat([Buffer.from(type, 'latin1'), data]);
+    const length = Buffer.alloc(4);
+    length.writeUInt32BE(data.length);
+    const check = Buffer.alloc(4);
+    check.writeUInt32BE(crc(body));
+    return Buffer.concat([length, body, check]);
+  };
+  const header = Buffer.alloc(13);
+  header.writeUInt32BE(width, 0);
+  header.writeUInt32BE(height, 4);
+  header.set([8, 2, 0, 0, 0], 8);
+  const row = Buffer.concat([Buffer.from([0]), Buffer.from(Array.from({ length: width }, () => rgb).flat())]);
+  const pixels = zlib.deflateSync(Buffer.concat(Array.from({ length: height }, () => row)));
+  return Buffer.concat([
+    Buffer.from([0x89, 0x50, 0x4e, 0x47, 0x0d, 0x0a, 0x1a, 0x0a]),
+    chunk('IHDR', header), chunk('IDAT', pixels), chunk('IEND', Buffer.alloc(0)),
+  ]).toString('base64');
+}
+
+describe('Notebook page images', { skip: skipReason }, () => {
+  test('output images hold their room and load only as they near the screen', async () => {
+    const cells = Array.from({ length: 40 }, (_, n) => ({
+      cell_type: 'code', execution_count: n + 1, metadata: {}, source: `plot(${n})`,
+      outputs: [{ output_type: 'display_data', metadata: {},
+        data: { 'image/png': flatPNG(320, 240, [40 + n * 5, 120, 200]), 'text/plain': `<Figure ${n}>` } }],
+    }));
+    // Data that is not base64 shows a notice in place of its image.
+    cells.splice(1, 0, {
+      cell_type: 'code', execution_count: null, metadata: {}, source: 'broken()',
+      outputs: [{ output_type: 'display_data', metadata: {}, data: { 'image/png': 'not*base64!' } }],
+    });
+    const input = path.join(scratch, 'many-images.ipynb');
+    writeFileSync(input, JSON.stringify({ cells, metadata: {}, nbformat: 4, nbformat_minor: 5 }));
+    const output = path.join(scratch, 'many-images.html');
+    execFileSync(renderTool, [input, output], { stdio: 'pipe' });
+    await withPage(output, {}, async (result) => {
+      assertCleanLoad(result);
+      const images = await result.page.evaluate(() =>
+        [...document.querySelectorAll('img.nbv-image')].map((image) => ({
+          width: image.getAttribute('width'),
+          height: image.getAttribute('height'),
+          box: image.getBoundingClientRect().height,
+          loading: image.loading,
+          decoding: image.decoding,
+          loaded: image.naturalWidth > 0,
+        })),
+      );
+      assert.equal(images.length, 40);
+      assert.match(await result.page.evaluate(() => document.querySelector('[data-cell-index="1"]').textContent), /image\/png image could not be decoded/);
+      for (const image of images) {
+        assert.deepEqual([image.width, image.height, image.loading, image.decoding], ['320', '240', 'lazy', 'async']);
+        assert.equal(image.box, 240, 'an image holds its room before it is decoded');
+      }
+      assert.equal(images[0].loaded, true, 'the image on the first screen is shown');
+      assert.equal(images.at(-1).loaded, false, 'an image far below the screen was loaded at once');
+      await result.page.evaluate(() => [...document.querySelectorAll('img.nbv-image')].at(-1).scrollIntoView());
+      await result.page.waitForFunction(() => [...document.querySelectorAll('img.nbv-image')].at(-1).naturalWidth === 320);
+      await screenshot(result.page, 'notebook-lazy-images');
+    });
+  });
+});
+
 describe('Notebook page without the renderer', { skip: resourcesSkip }, () => {
   const notebook = JSON.stringify({
     cells: [
@@ -447,15 +523,21 @@ describe('Notebook page without the renderer', { skip: resourcesSkip }, () => {
   test('a notebook that opens an HTML comment and a script tag still renders in full', async () => {
     // "<!--<script" in the JSON keeps the HTML parser from closing the data element: the viewer
     // recovers the JSON from the text that follows.
+    // The diagram library, which comes after the notebook in the page, must survive it too.
     const tricky = JSON.stringify({
-      cells: [{ cell_type: 'markdown', source: 'a <!--<script> b' }, { cell_type: 'markdown', source: 'after' }],
+      cells: [
+        { cell_type: 'markdown', source: 'a <!--<script> b' },
+        { cell_type: 'markdown', source: 'after' },
+        { cell_type: 'markdown', source: '```mermaid\nflowchart LR\n  A --> B\n```\n' },
+      ],
       metadata: {},
     });
-    await withPage(pageFromTemplate('comment-script', tricky, allAssets), {}, async (result) => {
+    await withPage(pageFromTemplate('comment-script', tricky, [...allAssets, 'MERMAID_JS']), {}, async (result) => {
       assertCleanLoad(result);
       const cells = await result.page.evaluate(() => [...document.querySelectorAll('.nbv-cell')].map((c) => c.textContent.trim()));
-      assert.equal(cells.length, 2);
+      assert.equal(cells.length, 3);
       assert.equal(cells[1], 'after');
+      assert.equal(await result.page.evaluate(() => document.querySelectorAll('.lumivale-diagram svg').length), 1);
     });
   });
 });

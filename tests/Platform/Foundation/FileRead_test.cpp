@@ -47,6 +47,18 @@ TEST_F(FileReadTest, ReadsBytesExactly) {
   EXPECT_EQ(readData(write("big.md", big)), big);
 }
 
+TEST_F(FileReadTest, SpareRoomHoldsNoBytes) {
+  const std::string big(3 << 20, 'x');
+  for (std::size_t spare :
+       {std::size_t(0), std::size_t(1), std::size_t(100) << 10, std::size_t(16) << 20}) {
+    const std::string read = readData(write("big.md", big), spare);
+    EXPECT_EQ(read, big) << "spare " << spare;
+    EXPECT_GE(read.capacity(), big.size() + spare);
+  }
+  EXPECT_EQ(readData(write("empty.md", ""), 1 << 20), "");
+  EXPECT_EQ(readData(write("small.md", "abc"), 1 << 20), "abc");
+}
+
 TEST_F(FileReadTest, FailuresCarryCocoaCodesAndNameTheFile) {
   NSError missing = errorOf([&] { readData(URL::fileURLWithPath((dir_ / "nope.md").string())); });
   EXPECT_EQ(missing.domain, NSErrorDomain::kCocoa);

@@ -235,3 +235,21 @@ TEST(JSONSerializationTest, DenseSpecialsMatchASimpleEscaper) {
     ASSERT_EQ(appended, "prefix" + simple(text));
   }
 }
+
+// A tree built in a document arena is the same tree, lives on after the parse, and takes
+// changes (the arena grows past its first block when it must).
+TEST(JSONSerializationTest, DocumentArenaHoldsTheSameTree) {
+  const std::string text = R"({"cells":[{"source":["a","\u00e9\/"],"n":1.5,"k":null}],"big":")" +
+                           std::string(5000, 'x') + R"("})";
+  json::value tree = JSONSerialization::parse(text, JSONSerialization::documentStorage(64));
+  EXPECT_EQ(tree, JSONSerialization::parse(text));
+  EXPECT_NE(tree.storage().get(), json::storage_ptr().get());
+  tree.as_object()["big"] = std::string(100000, 'y');
+  tree.as_object()["cells"].as_array().emplace_back("more");
+  json::value moved = std::move(tree);
+  EXPECT_EQ(moved.at("big").as_string().size(), 100000u);
+  EXPECT_EQ(JSONSerialization::write(moved.at("cells")),
+            R"([{"source":["a","é\/"],"n":1.5,"k":null},"more"])");
+  EXPECT_THROW(JSONSerialization::parse("{", JSONSerialization::documentStorage(1 << 20)),
+               NSErrorException);
+}

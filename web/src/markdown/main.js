@@ -4,7 +4,7 @@
 // then shows what it could).
 
 import { redrawDiagrams } from '../shared/diagrams.js';
-import { renderMarkdownInto, showPlainText } from '../shared/markdown.js';
+import { renderMarkdownInto, renderMarkdownProgressively, showPlainText } from '../shared/markdown.js';
 import { installSharedStyles, onColorSchemeChange } from '../shared/theme.js';
 
 // The renderer embeds the Markdown as one JSON string literal inside
@@ -30,6 +30,11 @@ function markDiagramDocument(content) {
 // so that pages with thousands of formulas or code blocks stay quick to open.
 const LONG_DOCUMENT_BLOCKS = 300;
 
+// Beyond this length a document is built a run of blocks at a time, its first screen first.
+// Footnotes are numbered over the whole document, so a document with footnotes is built whole.
+const PROGRESSIVE_LENGTH = 64 * 1024;
+const isProgressive = (markdown) => markdown.length > PROGRESSIVE_LENGTH && !markdown.includes('[^');
+
 async function main() {
   installSharedStyles(document);
   const content = document.getElementById('lumivale-content');
@@ -42,11 +47,16 @@ async function main() {
     return;
   }
   try {
-    await renderMarkdownInto(content, markdown, {
-      beforeInsert(fragment) {
-        if (fragment.childElementCount > LONG_DOCUMENT_BLOCKS) content.classList.add('lumivale-long-document');
-      },
-    });
+    if (isProgressive(markdown)) {
+      content.classList.add('lumivale-long-document');
+      await renderMarkdownProgressively(content, markdown);
+    } else {
+      await renderMarkdownInto(content, markdown, {
+        beforeInsert(fragment) {
+          if (fragment.childElementCount > LONG_DOCUMENT_BLOCKS) content.classList.add('lumivale-long-document');
+        },
+      });
+    }
     markDiagramDocument(content);
     onColorSchemeChange(() => {
       redrawDiagrams(content);

@@ -11,18 +11,29 @@ import { createScheduler } from './scheduler.js';
 import { installMarkdownStyles, renderMarkdown } from './markdown.js';
 import { typesetLatex } from './latex.js';
 import outputCSS from './output.css';
-import { redrawDiagrams } from '../shared/diagrams.js';
+import { redrawDiagrams, whenDiagramsDrawn } from '../shared/diagrams.js';
 import { onColorSchemeChange } from '../shared/theme.js';
 
 const dataElementId = 'lumivale-notebook';
 
 // The notebook's JSON text. The page's data element ends at the first "</script" (the extension
 // escapes that sequence inside the JSON); cutting there also recovers the text when an unusual
-// notebook made the HTML parser run the element on to the end of the document.
+// page made the HTML parser run the element on to the end of the document. The template closes
+// the JSON with "-->" (see there), which is not part of it.
+function withoutClosingArrow(text) {
+  let end = text.length;
+  while (end > 0 && /\s/.test(text[end - 1])) end -= 1;
+  return text.startsWith('-->', end - 3) ? text.slice(0, end - 3) : null;
+}
+
 export function embeddedNotebookText(element) {
   const text = element ? element.textContent : '';
-  const end = text.indexOf('</script');
-  return end >= 0 ? text.slice(0, end) : text;
+  const closed = withoutClosingArrow(text);
+  if (closed !== null) return closed;
+  // No closing arrow: the element may have run on (only then is there a "</script" to find).
+  const cut = text.indexOf('</script');
+  if (cut < 0) return text;
+  return withoutClosingArrow(text.slice(0, cut)) ?? text.slice(0, cut);
 }
 
 function setReady() {
@@ -104,7 +115,8 @@ export function start() {
     count: notebook.cells.length,
     render: (index) => renderCell(notebook.cells[index], context),
     container: main,
-    onDone: () => {
+    onDone: async () => {
+      await whenDiagramsDrawn();
       setReady();
       // Diagrams are drawn in the colours of the current scheme: redraw them when it changes.
       onColorSchemeChange(() => {

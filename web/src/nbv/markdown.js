@@ -4,9 +4,12 @@
 //
 //   renderMarkdown(text) -> { node, enhance }
 //       node: the sanitized, readable content (built at once);
-//       enhance(): typesets math, highlights code and draws diagrams in it (Promise).
+//       enhance(): typesets math and highlights code in it, and queues its diagrams, which are
+//       drawn once the diagram library has run (after the first screen is painted; see
+//       whenDiagramsDrawn in shared/diagrams.js).
 
 import githubMarkdownCSS from 'github-markdown-css/github-markdown.css';
+import { renderDiagrams } from '../shared/diagrams.js';
 import { enhanceRendered, finishMarkdownFragment, markdownToHTML } from '../shared/markdown.js';
 import { sanitizeToFragment } from '../shared/sanitize.js';
 import { installSharedStyles } from '../shared/theme.js';
@@ -51,7 +54,9 @@ export function renderMarkdown(text) {
   const enhance = needsWork
     ? () => {
         loadFenceGrammars(body);
-        return enhanceRendered(body, { idPrefix: '' });
+        const done = enhanceRendered(body, { idPrefix: '', diagrams: false });
+        renderDiagrams(body, { idPrefix: '' });
+        return done;
       }
     : null;
   return { node: body, enhance };

@@ -68,32 +68,80 @@ function dimension(value) {
   return Number.isFinite(value) && value > 0 ? Math.round(value) : null;
 }
 
-function imageElement(src, mime, metadata, alt) {
+// The pixel size written in a PNG's or GIF's header (the first few base64 characters), or null.
+// An image given its size holds its room before it is decoded, so that images can load lazily
+// and decode off the main thread without moving the text around them.
+export function headerSize(mime, base64) {
+  let bytes;
+  try {
+    bytes = atob(base64.slice(0, 32));
+  } catch {
+    return null;
+  }
+  const at = (i) => bytes.charCodeAt(i);
+  if (mime === 'image/png' && bytes.length >= 24 && bytes.startsWith('\x89PNG\r\n\x1a\n') && bytes.slice(12, 16) === 'IHDR') {
+    const big = (i) => ((at(i) << 24) | (at(i + 1) << 16) | (at(i + 2) << 8) | at(i + 3)) >>> 0;
+    return { width: big(16), height: big(20) };
+  }
+  if (mime === 'image/gif' && bytes.length >= 10 && /^GIF8[79]a/.test(bytes)) {
+    return { width: at(6) | (at(7) << 8), height: at(8) | (at(9) << 8) };
+  }
+  return null;
+}
+
+function imageElement(src, mime, metadata, alt, intrinsic = null) {
   const image = h('img', { className: 'nbv-image', alt, decoding: 'async', loading: 'lazy' });
   const sizes = metadata && typeof metadata === 'object' ? metadata[mime] : null;
-  if (sizes && typeof sizes === 'object') {
+  const given = sizes && typeof sizes === 'object';
+  if (given) {
     const width = dimension(sizes.width);
     const height = dimension(sizes.height);
     if (width) image.width = width;
     if (height) image.height = height;
     if (sizes.unconfined === true) image.classList.add('nbv-unconfined');
   }
+  if (!(given && (dimension(sizes.width) || dimension(sizes.height))) && intrinsic) {
+    const width = dimension(intrinsic.width);
+    const height = dimension(intrinsic.height);
+    if (width && height) {
+      image.width = width;
+      image.height = height;
+    }
+  }
   image.addEventListener(
     'error',
     () => image.replaceWith(notice(`This ${mime} image could not be decoded.`, 'warning')),
     { once: true },
   );
-  image.src = src;
+  if (src !== null) image.src = src;
   return image;
 }
 
-const base64Pattern = /^[A-Za-z0-9+/]+={0,2}$/;
+// Base64 as the browser decodes it in a data: URL; checked natively (a regular expression over
+// a few hundred kilobytes per image costs more than decoding it).
+function isBase64(data) {
+  try {
+    atob(data);
+    return true;
+  } catch {
+    return false;
+  }
+}
 
-function renderImage(mime, value, metadata) {
+// The image's data is checked and handed to the image (which parses the whole data: URL) only
+// when the cell is enhanced, near the screen first: a notebook of many large images lays out
+// its first screen without touching the others' data.
+function renderImage(mime, value, metadata, context) {
   const data = base64Of(value);
   if (!data) return notice(`This ${mime} output is empty.`, 'warning');
-  if (!base64Pattern.test(data)) return notice(`This ${mime} image could not be decoded.`, 'warning');
-  return imageElement(`data:${mime};base64,${data}`, mime, metadata, 'Output image');
+  const image = imageElement(null, mime, metadata, 'Output image', headerSize(mime, data));
+  const load = () => {
+    if (isBase64(data)) image.src = `data:${mime};base64,${data}`;
+    else image.replaceWith(notice(`This ${mime} image could not be decoded.`, 'warning'));
+  };
+  if (context && typeof context.defer === 'function') context.defer(load);
+  else load();
+  return image;
 }
 
 function renderSVG(value, metadata) {
@@ -170,7 +218,7 @@ export function renderMimeBundle(data, metadata, context) {
   else if (has('image/svg+xml')) chosen = ['image/svg+xml', () => renderSVG(data['image/svg+xml'], metadata)];
   else {
     const image = imageTypes.find(has);
-    if (image) chosen = [image, () => renderImage(image, data[image], metadata)];
+    if (image) chosen = [image, () => renderImage(image, data[image], metadata, context)];
     else if (has('text/markdown')) chosen = ['text/markdown', () => context.renderMarkdown(joinText(data['text/markdown']))];
     else if (has('text/latex')) chosen = ['text/latex', () => renderLatex(data['text/latex'], context)];
     else if (has('application/json')) chosen = ['application/json', () => renderJSON(data['application/json'])];

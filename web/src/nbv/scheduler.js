@@ -100,12 +100,16 @@ export function createScheduler({ count, render, container, onDone }) {
     return false;
   }
 
+  // The first slice ends as soon as the first cells are laid out and enhanced: they fill the
+  // first screen, which is painted before anything else is done.
+  const firstScreenDone = () => nextToRender >= Math.min(count, eagerCount) && priority.length === 0;
+
   async function run() {
     let budget = firstSliceMs;
-    for (;;) {
+    for (let first = true; ; first = false) {
       const deadline = performance.now() + budget;
       let more = true;
-      while (more && performance.now() < deadline) more = await step();
+      while (more && performance.now() < deadline && !(first && firstScreenDone())) more = await step();
       flush();
       if (!more) break;
       budget = sliceMs;

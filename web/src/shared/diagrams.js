@@ -3,8 +3,16 @@
 // theme of the current colour scheme. A diagram that cannot be drawn shows its error message
 // and its source, never a blank.
 //
+// The page carries the Mermaid library as inert text (<script type="text/plain"
+// id="lumivale-mermaid-script">, the page's last element): running it takes about half a
+// second, so it is started only after the document's text has been painted. Until then each diagram holds a placeholder of
+// about its size; a diagram that grows above what the reader is looking at keeps the view
+// where it was.
+//
 //   renderDiagrams(root, {idPrefix}) -> Promise (resolves when every diagram is drawn or failed)
 //   redrawDiagrams(root) -> Promise: draws them again (e.g. after a colour-scheme change)
+//   whenDiagramsDrawn() -> Promise: resolves once no diagram is waiting to be drawn
+//   mermaidAvailable(doc) -> boolean: the page has the library (loaded or still inert)
 //   mermaidContainerExtension() -> marked extension for `::: mermaid` … `:::` blocks
 
 import { escapeHTML, firstParagraph } from './math.js';
@@ -35,6 +43,91 @@ export function mermaidContainerExtension() {
       },
     ],
   };
+}
+
+const LIBRARY_ELEMENT_ID = 'lumivale-mermaid-script';
+let libraryLoad = null;
+
+function loadedMermaid() {
+  const mermaid = globalThis.mermaid;
+  return mermaid && typeof mermaid.render === 'function' ? mermaid : null;
+}
+
+// The library's element comes last in the page: while the page is still being parsed it may
+// not be there yet, and the diagrams wait for it (falling back to their source without it).
+export function mermaidAvailable(doc = document) {
+  if (loadedMermaid()) return true;
+  const element = doc.getElementById(LIBRARY_ELEMENT_ID);
+  if (element) return element.hasChildNodes();
+  return doc.readyState === 'loading';
+}
+
+function documentParsed(doc) {
+  if (doc.readyState !== 'loading') return Promise.resolve();
+  return new Promise((resolve) => doc.addEventListener('DOMContentLoaded', () => resolve(), { once: true }));
+}
+
+// Resolves after the browser has painted what is in the page now (a frame, then a task); a
+// hidden page, which paints no frames, goes on after a short wait.
+function afterNextPaint() {
+  return new Promise((resolve) => {
+    let done = false;
+    const finish = () => {
+      if (done) return;
+      done = true;
+      resolve();
+    };
+    if (typeof requestAnimationFrame === 'function') requestAnimationFrame(() => setTimeout(finish, 0));
+    setTimeout(finish, 250);
+  });
+}
+
+// The library, run once: from its inert text as an inline script (which the page's policy
+// allows), after the next paint so that it never holds back the document's text.
+function loadMermaid(doc) {
+  if (!libraryLoad) {
+    libraryLoad = Promise.all([afterNextPaint(), documentParsed(doc)]).then(() => {
+      if (loadedMermaid()) return loadedMermaid();
+      const element = doc.getElementById(LIBRARY_ELEMENT_ID);
+      if (element && element.hasChildNodes()) {
+        const script = doc.createElement('script');
+        script.textContent = element.textContent;
+        element.replaceChildren();
+        try {
+          (doc.head || doc.documentElement).appendChild(script);
+        } finally {
+          script.remove();
+        }
+      }
+      return loadedMermaid();
+    });
+  }
+  return libraryLoad;
+}
+
+// Room held for a diagram before it is drawn, from its kind and length, so that drawing it
+// moves the text around it as little as possible.
+function placeholderHeight(source) {
+  const lines = source.split('\n').filter((line) => line.trim() && !/^%{2}/.test(line.trim())).length;
+  const kind = (source.trim().split(/\s/, 1)[0] || '').toLowerCase();
+  const perLine = /^(?:sequencediagram|gantt|classdiagram|erdiagram|statediagram|statediagram-v2|timeline)$/.test(kind)
+    ? 44
+    : /^(?:flowchart|graph)$/.test(kind) && /^\s*(?:flowchart|graph)\s+(?:LR|RL)\b/i.test(source)
+      ? 18
+      : 36;
+  return Math.max(96, Math.min(640, 40 + lines * perLine));
+}
+
+// Runs `change` on an element (it may return the element that took its place) and, when the
+// element lies wholly above the view, scrolls by however much it grew or shrank, so that what
+// the reader is looking at stays put.
+function keepingView(element, change) {
+  const view = element.ownerDocument.defaultView;
+  const before = element.getBoundingClientRect();
+  const replacement = change() || element;
+  if (!view || before.bottom > 0 || !replacement.isConnected) return;
+  const after = replacement.getBoundingClientRect();
+  if (after.bottom !== before.bottom) view.scrollBy(0, after.bottom - before.bottom);
 }
 
 function isDiagramCode(code) {
@@ -111,39 +204,91 @@ async function drawOne(mermaid, container, idPrefix) {
   const id = `${idPrefix}mermaid-${++diagramCounter}`;
   try {
     const { svg, bindFunctions } = await withTimeout(mermaid.render(id, source), DIAGRAM_TIMEOUT_MS);
-    container.className = 'lumivale-diagram';
-    container.replaceChildren(svgFragment(doc, svg));
+    keepingView(container, () => {
+      container.className = 'lumivale-diagram';
+      container.style.removeProperty('min-height');
+      container.removeAttribute('aria-busy');
+      container.replaceChildren(svgFragment(doc, svg));
+    });
     if (typeof bindFunctions === 'function') bindFunctions(container);
   } catch (error) {
-    container.className = 'lumivale-diagram-failed';
-    container.replaceChildren(errorBox(doc, source, errorMessage(error)));
+    keepingView(container, () => {
+      container.className = 'lumivale-diagram-failed';
+      container.style.removeProperty('min-height');
+      container.removeAttribute('aria-busy');
+      container.replaceChildren(errorBox(doc, source, errorMessage(error)));
+    });
   } finally {
     // Mermaid measures in scratch elements of its own; drop any it left behind.
     for (const leftover of [doc.getElementById(`d${id}`), doc.getElementById(`i${id}`)]) leftover?.remove();
   }
 }
 
+// Without a working library a diagram stays readable as its source, as a plain code block.
+function showSource(container) {
+  const doc = container.ownerDocument;
+  const pre = doc.createElement('pre');
+  const code = doc.createElement('code');
+  code.className = 'language-mermaid';
+  code.textContent = container.lumivaleDiagramSource;
+  pre.appendChild(code);
+  keepingView(container, () => {
+    container.replaceWith(pre);
+    return pre;
+  });
+}
+
+// Diagrams nearest the view are drawn first, then the others in document order.
+function byDistanceFromView(containers) {
+  const height = containers[0].ownerDocument.defaultView?.innerHeight ?? 0;
+  const distance = (container) => {
+    if (!container.isConnected) return Infinity;
+    const rect = container.getBoundingClientRect();
+    return rect.bottom < 0 ? -rect.bottom : Math.max(0, rect.top - height);
+  };
+  return containers
+    .map((container, index) => ({ container, index, distance: distance(container) }))
+    .sort((a, b) => a.distance - b.distance || a.index - b.index)
+    .map((entry) => entry.container);
+}
+
 function drawAll(containers, idPrefix) {
-  const mermaid = globalThis.mermaid;
+  const doc = containers[0].ownerDocument;
   const work = queue.then(async () => {
+    const mermaid = await loadMermaid(doc);
+    if (!mermaid) {
+      for (const container of containers) showSource(container);
+      return;
+    }
     initialiseMermaid(mermaid);
-    for (const container of containers) await drawOne(mermaid, container, idPrefix);
+    for (const container of byDistanceFromView(containers)) {
+      await drawOne(mermaid, container, idPrefix);
+    }
   });
   queue = work.catch(() => {});
   return work;
 }
 
+export async function whenDiagramsDrawn() {
+  let current;
+  do {
+    current = queue;
+    await current;
+  } while (current !== queue);
+}
+
 export function renderDiagrams(root, { idPrefix = '' } = {}) {
-  const mermaid = globalThis.mermaid;
-  if (!mermaid || typeof mermaid.render !== 'function') return Promise.resolve();
   const doc = root.ownerDocument || document;
+  if (!mermaidAvailable(doc)) return Promise.resolve();
   const containers = [];
   for (const code of root.querySelectorAll('pre > code')) {
     if (!isDiagramCode(code)) continue;
     const container = doc.createElement('div');
-    container.className = 'lumivale-diagram';
+    container.className = 'lumivale-diagram lumivale-diagram-pending';
     container.lumivaleDiagramSource = code.textContent;
     container.dataset.diagramIdPrefix = idPrefix;
+    container.style.minHeight = `${placeholderHeight(container.lumivaleDiagramSource)}px`;
+    container.setAttribute('aria-busy', 'true');
     code.parentElement.replaceWith(container);
     containers.push(container);
   }
@@ -151,8 +296,7 @@ export function renderDiagrams(root, { idPrefix = '' } = {}) {
 }
 
 export function redrawDiagrams(root) {
-  const mermaid = globalThis.mermaid;
-  if (!mermaid || typeof mermaid.render !== 'function') return Promise.resolve();
+  if (!loadedMermaid()) return Promise.resolve();
   const containers = [...root.querySelectorAll('.lumivale-diagram, .lumivale-diagram-failed')].filter(
     (container) => typeof container.lumivaleDiagramSource === 'string',
   );

@@ -14,22 +14,31 @@
 //   finishMarkdownFragment(fragment, {resolveAttachment, idPrefix}): the steps between sanitizing
 //       and inserting (attachments, placeholders, heading ids, task lists, alerts).
 //   enhanceRendered(root, options) -> Promise: KaTeX, Prism and Mermaid on inserted content.
+//   renderMarkdownProgressively(container, markdownText, options) -> Promise<void>
+//       the same result as renderMarkdownInto for a long document, built a run of blocks at a
+//       time: the first screen is shown at once and the rest follows in short tasks, so the
+//       page never stops responding. Options as above (without beforeInsert).
 //   showPlainText(container, text): the fallback view.
 
 import { resolveAttachmentURLs } from './attachments.js';
+import { markdownPieces, pieceConverter } from './blocks.js';
 import { renderDiagrams, mermaidContainerExtension } from './diagrams.js';
 import { footnoteExtension } from './footnotes.js';
 import { highlightCode } from './highlight.js';
 import { mathExtension, typesetMath } from './math.js';
 import { replaceUnavailableImages, sanitizeToFragment } from './sanitize.js';
 
-export function markdownToHTML(markdownText, { idPrefix = '', math = true } = {}) {
-  const library = globalThis.marked;
-  if (!library || typeof library.Marked !== 'function') return null;
+function markdownParser(library, { idPrefix, math }) {
   const parser = new library.Marked({ gfm: true, breaks: false, async: false });
   if (math) parser.use(mathExtension());
   parser.use(footnoteExtension({ idPrefix }), mermaidContainerExtension());
-  return parser.parse(String(markdownText ?? ''));
+  return parser;
+}
+
+export function markdownToHTML(markdownText, { idPrefix = '', math = true } = {}) {
+  const library = globalThis.marked;
+  if (!library || typeof library.Marked !== 'function') return null;
+  return markdownParser(library, { idPrefix, math }).parse(String(markdownText ?? ''));
 }
 
 export function showPlainText(container, text) {
@@ -143,4 +152,62 @@ export async function renderMarkdownInto(container, markdownText, options = {}) 
   options.beforeInsert?.(fragment, container);
   container.replaceChildren(fragment);
   await enhanceRendered(container, options);
+}
+
+function yieldToBrowser() {
+  return new Promise((resolve) => {
+    const channel = new MessageChannel();
+    channel.port1.onmessage = () => resolve();
+    channel.port2.postMessage(null);
+  });
+}
+
+function afterPaint() {
+  return new Promise((resolve) => {
+    let done = false;
+    const finish = () => {
+      if (!done) resolve((done = true));
+    };
+    if (typeof requestAnimationFrame === 'function') requestAnimationFrame(() => setTimeout(finish, 0));
+    setTimeout(finish, 100);
+  });
+}
+
+// Work per task while the rest of a long document is built: well under the 50 ms at which a
+// task starts to hold back scrolling and input.
+const SLICE_MS = 24;
+
+export async function renderMarkdownProgressively(container, markdownText, options = {}) {
+  const library = globalThis.marked;
+  const { idPrefix = '', math = true, highlight = true, diagrams = true } = options;
+  if (!library || typeof library.Marked !== 'function') {
+    showPlainText(container, markdownText);
+    return;
+  }
+  const text = String(markdownText ?? '');
+  const convert = pieceConverter(library, text, () => markdownParser(library, { idPrefix, math }));
+  const usedIds = new Set();
+  const drawn = [];
+  let first = true;
+  let sliceStart = performance.now();
+  for (const piece of markdownPieces(text)) {
+    const fragment = sanitizeToFragment(convert(piece));
+    finishMarkdownFragment(fragment, { ...options, usedIds });
+    // Typeset and highlight before insertion: the piece appears finished, in one layout.
+    const enhanced = enhanceRendered(fragment, { idPrefix, math, highlight, diagrams });
+    if (diagrams) drawn.push(enhanced);
+    if (first) {
+      container.replaceChildren(fragment);
+      first = false;
+      await afterPaint();
+      sliceStart = performance.now();
+    } else {
+      container.appendChild(fragment);
+      if (performance.now() - sliceStart > SLICE_MS) {
+        await yieldToBrowser();
+        sliceStart = performance.now();
+      }
+    }
+  }
+  await Promise.all(drawn);
 }
