@@ -126,7 +126,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // one: "cid:lumivale-asset-0" is left as written).
     if (url && out.compare(at, prefix.size(), prefix) == 0) {
       const std::size_t idStart = at + prefix.size();
-      const std::size_t idEnd = out.find_first_of(" \t\n\r\f\v\")", idStart);
+      // "lumivale-asset-" and a number: the title that may follow starts with any white space.
+      std::size_t idEnd = out.compare(idStart, kIdentifierPrefix.size(), kIdentifierPrefix) == 0
+                              ? idStart + kIdentifierPrefix.size()
+                              : idStart;
+      while (idEnd < out.size() && out[idEnd] >= '0' && out[idEnd] <= '9')
+        ++idEnd;
       const std::string identifier = out.substr(idStart, idEnd - idStart);
       if (auto attachment = attachments.find(identifier); attachment != attachments.end()) {
         const std::string rest = title + ")";

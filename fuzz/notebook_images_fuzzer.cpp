@@ -115,7 +115,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
          at != std::string_view::npos;
          at = source.find("](cid:" + std::string(kIdentifierPrefix), at + 1)) {
       const std::size_t start = at + 6;
-      const std::size_t end = source.find_first_of(" \t\n\r\f\v\")", start);
+      // "lumivale-asset-" and a number; anything else was written so in the notebook.
+      std::size_t end = start + kIdentifierPrefix.size();
+      while (end < source.size() && source[end] >= '0' && source[end] <= '9')
+        ++end;
       const std::string identifier(source.substr(start, end - start));
       auto attachment = result->attachments.find(identifier);
       if (attachment == result->attachments.end()) {
