@@ -9,7 +9,7 @@ if [ "$(id -u)" = 0 ]; then SUDO=; else SUDO=sudo; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q \
-  build-essential cmake ninja-build pkg-config clang-format \
+  build-essential cmake ninja-build pkg-config clang-format clang libclang-rt-14-dev \
   libicu-dev libboost-json1.81-dev libplist-dev libseccomp-dev \
   libgtest-dev libgmock-dev libbenchmark-dev \
   chromium fonts-liberation fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji \

@@ -37,6 +37,9 @@ struct TreeBuilder {
   static constexpr std::size_t max_key_size = json::string::max_size();
   static constexpr std::size_t max_string_size = json::string::max_size();
 
+  // basic_parser constructs its handler from the storage the value tree is built in.
+  explicit TreeBuilder(json::storage_ptr storage) : stack(std::move(storage)) {}
+
   json::value_stack stack;
   std::string numberText;
 

@@ -8,6 +8,57 @@
 
 namespace {
 
+std::uint64_t bigEndian(std::string_view bytes, std::size_t at, std::size_t width) {
+  std::uint64_t value = 0;
+  for (std::size_t i = 0; i < width; ++i)
+    value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
+  return value;
+}
+
+// True when a binary property list holds a UTF-16 string with a U+0000 in it. libplist stops
+// such a string at the NUL but keeps its full length, and reading it back as a dictionary key
+// then fails an assertion inside the library (the whole process aborts), so such lists are
+// refused before libplist sees them. Anything malformed is left for libplist to reject.
+bool hasUTF16StringWithNUL(std::string_view bytes) {
+  constexpr std::size_t kTrailerSize = 32;
+  if (bytes.size() < 8 + kTrailerSize || bytes.substr(0, 6) != "bplist")
+    return false;
+  const std::size_t trailer = bytes.size() - kTrailerSize;
+  const std::size_t offsetSize = static_cast<unsigned char>(bytes[trailer + 6]);
+  const std::uint64_t objectCount = bigEndian(bytes, trailer + 8, 8);
+  const std::uint64_t tableOffset = bigEndian(bytes, trailer + 24, 8);
+  if (offsetSize < 1 || offsetSize > 8 || tableOffset >= trailer ||
+      objectCount > (trailer - tableOffset) / offsetSize)
+    return false;
+  for (std::uint64_t i = 0; i < objectCount; ++i) {
+    const std::uint64_t offset =
+        bigEndian(bytes, static_cast<std::size_t>(tableOffset + i * offsetSize), offsetSize);
+    if (offset >= trailer)
+      continue;
+    std::size_t at = static_cast<std::size_t>(offset);
+    const unsigned char marker = static_cast<unsigned char>(bytes[at++]);
+    if ((marker >> 4) != 0x6)
+      continue;
+    std::uint64_t length = marker & 0xF;
+    if (length == 0xF) {
+      // The length follows as an integer object: marker 0x1N, then 2^N bytes.
+      if (at >= trailer || (static_cast<unsigned char>(bytes[at]) >> 4) != 0x1)
+        continue;
+      const std::size_t width = std::size_t{1} << (bytes[at] & 0x3);
+      if (at + 1 + width > trailer)
+        continue;
+      length = bigEndian(bytes, at + 1, width);
+      at += 1 + width;
+    }
+    if (length > (trailer - at) / 2)
+      continue;
+    for (std::uint64_t unit = 0; unit < length; ++unit)
+      if (bytes[at + 2 * unit] == 0 && bytes[at + 2 * unit + 1] == 0)
+        return true;
+  }
+  return false;
+}
+
 PropertyList convert(plist_t node, int depth) {
   if (!node || depth > 64)
     return {};
@@ -63,7 +114,7 @@ PropertyList convert(plist_t node, int depth) {
 
 std::optional<PropertyList> PropertyList::parse(std::string_view bytes) {
   plist_t root = nullptr;
-  if (bytes.empty() || bytes.size() > UINT32_MAX)
+  if (bytes.empty() || bytes.size() > UINT32_MAX || hasUTF16StringWithNUL(bytes))
     return std::nullopt;
   plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
   if (!root)
