@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <source_location>
 #include <string_view>
 #include <unicode/brkiter.h>
 #include <unicode/regex.h>
@@ -30,13 +29,14 @@ private:
 
 // Compiles one of the program's fixed ICU patterns (given as UTF-8). The patterns are constants,
 // so a pattern that does not compile is a defect, never an input error: the process stops with
-// a fatal error naming `file` and `line`. The result is immutable and may be shared by all
-// threads (each uses its own matcher); callers keep it in a function-local static, which
-// compiles it once, on first use.
-std::unique_ptr<icu::RegexPattern>
-compileICUPattern(std::string_view utf8Pattern, std::uint32_t flags = 0,
-                  std::string_view file = std::source_location::current().file_name(),
-                  std::uint_least32_t line = std::source_location::current().line());
+// a fatal error naming `file` and `line` (the caller's, by default: clang 14 has no
+// std::source_location, so the compilers' builtins stand in). The result is immutable and may be
+// shared by all threads (each uses its own matcher); callers keep it in a function-local static,
+// which compiles it once, on first use.
+std::unique_ptr<icu::RegexPattern> compileICUPattern(std::string_view utf8Pattern,
+                                                     std::uint32_t flags = 0,
+                                                     std::string_view file = __builtin_FILE(),
+                                                     std::uint_least32_t line = __builtin_LINE());
 
 // A matcher for `pattern` over `text`. Throws std::bad_alloc when ICU cannot create one.
 std::unique_ptr<icu::RegexMatcher> makeICUMatcher(const icu::RegexPattern& pattern,

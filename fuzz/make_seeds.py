@@ -88,7 +88,7 @@ GENERATED_NOTEBOOKS = [
 
 
 def frame(kind, ident, payload):
-    return struct.pack("<IHHQI", 0x574C514C, 1, kind, ident, len(payload)) + payload
+    return struct.pack("<IHHQI", 0x574C514C, 2, kind, ident, len(payload)) + payload
 
 
 def field(data):
@@ -96,7 +96,7 @@ def field(data):
 
 
 def wire_seeds():
-    request = frame(1, 7, field(b"/tmp/doc.md") + field(b"net.daringfireball.markdown"))
+    request = frame(1, 7, field(b"/tmp/doc.md"))
     error = frame(2, 8, b"\x01" + field(b"NSCocoaErrorDomain") + struct.pack("<Q", 260) +
                   field(b"The file couldn\xe2\x80\x99t be opened."))
     reply = frame(2, 9, b"\x00" + field(b"doc.md") + field(b"public.html") +
