@@ -1,6 +1,7 @@
 #include "AppKit/DesktopAppearance.h"
 
 #include "AppKit/PortalAppearanceWatcher.h"
+#include "Foundation/ASCII.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -18,9 +19,7 @@ std::optional<bool> fromGtkTheme() {
   const char* theme = std::getenv("GTK_THEME");
   if (!theme || !*theme)
     return std::nullopt;
-  std::string name(theme);
-  for (char& c : name)
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string name = ASCII::lowercased(theme);
   const bool dark = name.find(":dark") != std::string::npos ||
                     (name.size() >= 5 && name.compare(name.size() - 5, 5, "-dark") == 0);
   return dark;

@@ -1,6 +1,6 @@
 #include "QuickLookUI/QLPreviewPanel.h"
 
-#include "QuickLookUI/DesktopAppearance.h"
+#include "AppKit/DesktopAppearance.h"
 #include "QuickLookUI/ErrorPage.h"
 #include "QuickLookUI/PreviewPage.h"
 #include "QuickLookUI/PreviewRequestInterceptor.h"
@@ -12,6 +12,7 @@
 #include <QDateTime>
 #include <QKeyEvent>
 #include <QLoggingCategory>
+#include <QPalette>
 #include <QScreen>
 #include <QVBoxLayout>
 #include <QWebEngineDownloadRequest>
@@ -255,7 +256,9 @@ PanelResult runPreviewPanel(int argc, char** argv, std::vector<QLPreviewItem> it
 
   // The engine reads its switches when the first profile is made: the page's
   // prefers-color-scheme follows the desktop through the engine's native theme.
-  const bool dark = DesktopAppearance::prefersDark();
+  // The desktop's stated preference, else the Qt platform theme's palette.
+  const bool dark = DesktopAppearance::prefersDark().value_or(
+      QApplication::palette().color(QPalette::Window).lightness() < 128);
   if (dark) {
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
