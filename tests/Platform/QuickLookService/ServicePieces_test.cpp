@@ -1,7 +1,6 @@
 // The preview server's parts that need no bus: the reply cache, the hand-over of replies in
 // memory files, the activation file, and the pool of warm extension processes.
 #include "QuickLookService/ExtensionProcessPool.h"
-#include "QuickLookService/PanelDesktopEntry.h"
 #include "QuickLookService/ReplyCache.h"
 #include "QuickLookService/ReplyTransfer.h"
 #include "QuickLookService/ServiceInstallation.h"
@@ -174,21 +173,3 @@ TEST(ExtensionProcessPool, KeepsOneProcessPerExtensionAndReplacesWhatIsDiscarded
   fs::remove_all(folder);
 }
 
-TEST(PanelDesktopEntry, OpensTheChosenFilesInThePanel) {
-  const std::string entry =
-      PanelDesktopEntry::text("/opt/Quick Look/100%/qlmanage",
-                              {"text/markdown", "application/x-ipynb+json", "bad;type", ""});
-  EXPECT_NE(entry.find("\nExec=\"/opt/Quick Look/100%%/qlmanage\" -p %F\n"), std::string::npos);
-  EXPECT_NE(entry.find("\nMimeType=text/markdown;application/x-ipynb+json;\n"), std::string::npos);
-  EXPECT_NE(entry.find("\nNoDisplay=true\n"), std::string::npos);
-  EXPECT_EQ(entry.rfind("[Desktop Entry]\n", 0), 0u);
-  EXPECT_THROW(PanelDesktopEntry::text("/a\nExec=/bin/sh", {}), std::runtime_error);
-
-  const fs::path data = temporaryFolder();
-  const fs::path file = PanelDesktopEntry::install(data, "/usr/bin/qlmanage", {"text/markdown"});
-  EXPECT_EQ(file, data / "applications" / "com.lumivale.quicklook.panel.desktop");
-  std::stringstream text;
-  text << std::ifstream(file).rdbuf();
-  EXPECT_EQ(text.str(), PanelDesktopEntry::text("/usr/bin/qlmanage", {"text/markdown"}));
-  fs::remove_all(data);
-}
