@@ -73,7 +73,7 @@ check "README with -c previews" test $? -eq 0 -a -s "$out/README.qlpreview/Previ
 check "a second run replaces the folder" test $? -eq 0 -a -s "$out/flow.mermaid.qlpreview/Preview.html"
 
 # -p prints the standalone page's path.
-page=$(DISPLAY= WAYLAND_DISPLAY= "$qlmanage" "${built_app[@]}" -p "$docs/seq.mmd")
+page=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$qlmanage" "${built_app[@]}" -p "$docs/seq.mmd")
 check "-p prints an existing standalone page" test -s "$page"
 rm -rf "$(dirname "$(dirname "$page")")"
 
