@@ -160,3 +160,11 @@ std::vector<std::string> PropertyList::stringArray() const {
         out.push_back(*s);
   return out;
 }
+
+std::vector<std::string> stringsOf(const PropertyList* value) {
+  if (!value)
+    return {};
+  if (const std::string* single = value->asString())
+    return {*single};
+  return value->stringArray();
+}

@@ -42,3 +42,7 @@ public:
 private:
   Value value_;
 };
+
+// A value given either as one string or as an array of strings (as Info.plist type tags are),
+// as a list; empty for a missing value.
+std::vector<std::string> stringsOf(const PropertyList* value);

@@ -2,17 +2,7 @@
 
 #include "Foundation/PropertyList.h"
 
-namespace {
-
-std::vector<std::string> stringsOf(const PropertyList* value) {
-  if (!value)
-    return {};
-  if (const std::string* single = value->asString())
-    return {*single};
-  return value->stringArray();
-}
-
-} // namespace
+namespace {} // namespace
 
 std::vector<TypeDeclaration> typeDeclarationsOf(const PropertyList& infoDictionary) {
   std::vector<TypeDeclaration> declarations;

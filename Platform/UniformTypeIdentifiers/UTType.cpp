@@ -112,14 +112,6 @@ private:
   std::vector<Declaration> declarations_;
 };
 
-std::vector<std::string> stringsOf(const PropertyList* value) {
-  if (!value)
-    return {};
-  if (const std::string* single = value->asString())
-    return {*single};
-  return value->stringArray();
-}
-
 } // namespace
 
 const UTType UTType::item{"public.item"};
