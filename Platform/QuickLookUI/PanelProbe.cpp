@@ -40,6 +40,10 @@ const char kProbeScript[] = R"JS((() => {
     cells: document.querySelectorAll('.nbv-cell').length,
     error: document.getElementById('lumivale-error')?.textContent ?? '',
     text: (document.body ? document.body.innerText : '').slice(0, 300),
+    links: everything('a[href]').map((link) => {
+      const box = link.getBoundingClientRect();
+      return { href: link.getAttribute('href'), x: Math.round(box.left + box.width / 2), y: Math.round(box.top + box.height / 2) };
+    }),
     link: (() => {
       const link = document.querySelector('a[href^="http"]');
       if (!link) return null;

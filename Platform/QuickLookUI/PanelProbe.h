@@ -2,7 +2,10 @@
 // environment variable LUMIVALE_PANEL_PROBE: "report" writes one line on standard error when an
 // item's first text is on screen ("preview panel: first text item=N at=<epoch ms>") and one when
 // its page is ready ("preview panel: ready item=N <JSON of the page's state>");
-// "exit-after-first-text" and "exit-after-ready" also close the panel at that point.
+// "exit-after-first-text" and "exit-after-ready" also close the panel at that point. With the
+// probe on, the reading tools report too ("preview panel: find 2 of 5 for <text>", "zoom 1.25",
+// "pdf written <path>"), and LUMIVALE_PANEL_PDF_PATH names the file "Export as PDF" writes
+// instead of asking with a file dialog.
 #pragma once
 
 #include <QString>

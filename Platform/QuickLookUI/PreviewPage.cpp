@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QWebEngineFileSystemAccessRequest>
 #include <QWebEngineFullScreenRequest>
+#include <QWebEngineNewWindowRequest>
 #include <QWebEngineQuotaRequest>
 #include <QWebEngineRegisterProtocolHandlerRequest>
 #include <cstdio>
@@ -46,6 +47,27 @@ PreviewPage::PreviewPage(QWebEngineProfile* profile, QObject* parent)
           [](QWebEngineRegisterProtocolHandlerRequest request) { request.reject(); });
   connect(this, &QWebEnginePage::fileSystemAccessRequested, this,
           [](QWebEngineFileSystemAccessRequest request) { request.reject(); });
+  // A link meant for a new window (target=_blank) is a link like any other, if clicked.
+  connect(this, &QWebEnginePage::newWindowRequested, this,
+          [this](QWebEngineNewWindowRequest& request) {
+            if (request.isUserInitiated())
+              handleLink(request.requestedUrl());
+          });
+}
+
+void PreviewPage::setLinkHandler(std::function<void(const QUrl&)> handler) {
+  linkHandler_ = std::move(handler);
+}
+
+void PreviewPage::handleLink(const QUrl& url) {
+  if (linkHandler_) {
+    // Later, outside the engine's navigation callback: the handler may load another page.
+    QMetaObject::invokeMethod(
+        this, [this, url] { linkHandler_(url); }, Qt::QueuedConnection);
+    return;
+  }
+  if (isExternalLink(url))
+    QDesktopServices::openUrl(url); // the user clicked it: the browser takes it from here
 }
 
 void PreviewPage::setConsoleChannel(QString prefix, std::function<void(const QString&)> handler) {
@@ -59,8 +81,8 @@ bool PreviewPage::acceptNavigationRequest(const QUrl& url, NavigationType type, 
     // A link within the page (a heading anchor, a footnote) only scrolls.
     if (ours && url.adjusted(QUrl::RemoveFragment) == this->url().adjusted(QUrl::RemoveFragment))
       return true;
-    if (isMainFrame && isExternalLink(url))
-      QDesktopServices::openUrl(url); // the user clicked it: the browser takes it from here
+    if (isMainFrame)
+      handleLink(url);
     return false;
   }
   if (!isMainFrame) // frames the page makes for itself (about:blank, about:srcdoc) stay inside

@@ -1,5 +1,6 @@
 // PreviewPage: the web page of the preview panel, locked down. It stays on the preview's own
-// pages (a clicked link to the web or mail opens in the desktop's browser instead), opens no
+// pages (a clicked link goes to the link handler, or, without one, a link to the web or mail
+// opens in the desktop's browser), opens no
 // windows, shows no dialogs, grants no permissions, and writes the page's console messages to
 // standard error. Main thread only.
 #pragma once
@@ -14,6 +15,9 @@ public:
   // Console messages that begin with `prefix` go to `handler` (without the prefix) instead of
   // standard error: the panel's own probe scripts talk back this way.
   void setConsoleChannel(QString prefix, std::function<void(const QString&)> handler);
+  // Clicked links that leave the page (and pop-ups the user asked for) go to `handler`, after
+  // the navigation request has been refused; the page itself never follows them.
+  void setLinkHandler(std::function<void(const QUrl&)> handler);
 
 protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
@@ -30,6 +34,9 @@ protected:
   }
 
 private:
+  void handleLink(const QUrl& url);
+
   QString channelPrefix_;
   std::function<void(const QString&)> channelHandler_;
+  std::function<void(const QUrl&)> linkHandler_;
 };

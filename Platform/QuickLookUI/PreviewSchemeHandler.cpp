@@ -36,9 +36,9 @@ void answer(QWebEngineUrlRequestJob* job, const QByteArray& mimeType,
 
 PreviewSchemeHandler::PreviewSchemeHandler(
     std::function<std::shared_ptr<const PreviewWire::Reply>(int)> replyOf,
-    std::function<int()> currentItem, QObject* parent)
+    std::function<QUrl(int)> pageURLOf, std::function<int()> currentItem, QObject* parent)
     : QWebEngineUrlSchemeHandler(parent), replyOf_(std::move(replyOf)),
-      currentItem_(std::move(currentItem)) {}
+      pageURLOf_(std::move(pageURLOf)), currentItem_(std::move(currentItem)) {}
 
 void PreviewSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
   if (job->requestMethod() != "GET") {
@@ -48,9 +48,10 @@ void PreviewSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
   const QUrl url = job->requestUrl();
   if (url.scheme() == QLatin1String(PreviewSchemes::kPageScheme)) {
     const std::optional<int> item = PreviewSchemes::itemOf(url);
-    const QString path = url.path();
     std::shared_ptr<const PreviewWire::Reply> reply = item ? replyOf_(*item) : nullptr;
-    if (!reply || (!path.isEmpty() && path != QLatin1String("/"))) {
+    // Relative references the page did not have inlined land under its address: none is served.
+    if (!reply ||
+        PreviewSchemes::documentPathOf(url) != PreviewSchemes::documentPathOf(pageURLOf_(*item))) {
       job->fail(QWebEngineUrlRequestJob::UrlNotFound);
       return;
     }

@@ -18,8 +18,18 @@ void registerSchemes() {
   QWebEngineUrlScheme::registerScheme(attachment);
 }
 
-QUrl pageURL(int index) {
-  return QUrl(QStringLiteral("%1://item-%2/").arg(QLatin1String(kPageScheme)).arg(index));
+QUrl pageURL(int index, const QString& documentPath) {
+  QUrl url(QStringLiteral("%1://item-%2/").arg(QLatin1String(kPageScheme)).arg(index));
+  if (documentPath.startsWith(QLatin1Char('/')))
+    url.setPath(documentPath, QUrl::DecodedMode);
+  return url;
+}
+
+QString documentPathOf(const QUrl& url) {
+  if (url.scheme() != QLatin1String(kPageScheme))
+    return {};
+  const QString path = url.path(QUrl::FullyDecoded);
+  return path == QLatin1String("/") ? QString() : path;
 }
 
 std::optional<int> itemOf(const QUrl& url) {

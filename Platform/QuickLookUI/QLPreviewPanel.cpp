@@ -2,10 +2,14 @@
 
 #include "AppKit/DesktopAppearance.h"
 #include "QuickLookUI/ErrorPage.h"
+#include "QuickLookUI/FindBar.h"
+#include "QuickLookUI/FragmentScroll.h"
 #include "QuickLookUI/PreviewPage.h"
 #include "QuickLookUI/PreviewRequestInterceptor.h"
 #include "QuickLookUI/PreviewSchemeHandler.h"
 #include "QuickLookUI/PreviewSchemes.h"
+#include "QuickLookUI/ReadingTools.h"
+#include "QuickLookUI/UserGestureClock.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -14,6 +18,7 @@
 #include <QLoggingCategory>
 #include <QPalette>
 #include <QScreen>
+#include <QToolBar>
 #include <QVBoxLayout>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineProfile>
@@ -78,7 +83,7 @@ QLPreviewPanel::QLPreviewPanel(std::vector<QLPreviewItem> items, bool dark,
         return index >= 0 && index < static_cast<int>(slots_.size()) ? slots_[index].reply
                                                                      : nullptr;
       },
-      [this] { return current_; }, profile_);
+      [this](int index) { return pageURLOf(index); }, [this] { return current_; }, profile_);
   profile_->installUrlSchemeHandler(PreviewSchemes::kPageScheme, handler);
   profile_->installUrlSchemeHandler(PreviewSchemes::kAttachmentScheme, handler);
   connect(profile_, &QWebEngineProfile::downloadRequested, this,
@@ -86,6 +91,8 @@ QLPreviewPanel::QLPreviewPanel(std::vector<QLPreviewItem> items, bool dark,
 
   page_ = new PreviewPage(profile_, this);
   lockDown(page_->settings());
+  FragmentScroll::install(page_->scripts());
+  page_->setLinkHandler([this](const QUrl& url) { followLink(url); });
   page_->setBackgroundColor(dark_ ? QColor(0x0d, 0x11, 0x17) : QColor(Qt::white));
   if (probe_) {
     probe_->install(page_->scripts());
@@ -105,27 +112,44 @@ QLPreviewPanel::QLPreviewPanel(std::vector<QLPreviewItem> items, bool dark,
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->addWidget(view_);
+  tools_ = new ReadingTools(this, view_);
+  tools_->onBack([this] { goBack(); });
+  tools_->onForward([this] { goForward(); });
+  if (probe_)
+    tools_->setReporter([](const QString& line) {
+      std::fprintf(stderr, "preview panel: %s\n", line.toUtf8().constData());
+      std::fflush(stderr);
+    });
+  // Below the page, so that the page's own coordinates are the window's.
+  layout->addWidget(tools_->findBar());
+  layout->addWidget(tools_->toolbar());
+  gestures_ = new UserGestureClock(this);
   // Keys reach the web view's inner widgets first; watch them all from the application.
   qApp->installEventFilter(this);
 
   for (QLPreviewItem& item : items)
-    slots_.push_back({item.displayName, nullptr, false});
-  if (!slots_.empty())
+    slots_.push_back({item.displayName, nullptr, false, item.filePath});
+  givenItems_ = static_cast<int>(slots_.size());
+  if (!slots_.empty()) {
     setWindowTitle(slots_.front().displayName);
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    std::thread([mailbox = mailbox_, index = static_cast<int>(i),
-                 fetch = std::move(items[i].fetchReply)] {
-      PreviewWire::Reply reply = fetch();
-      std::lock_guard lock(mailbox->mutex);
-      if (mailbox->panel)
-        QMetaObject::invokeMethod(
-            mailbox->panel,
-            [panel = mailbox->panel, index, reply = std::move(reply)]() mutable {
-              panel->replyArrived(index, std::move(reply));
-            },
-            Qt::QueuedConnection);
-    }).detach();
+    history_.visit({0, {}});
   }
+  for (std::size_t i = 0; i < items.size(); ++i)
+    startFetching(static_cast<int>(i), std::move(items[i].fetchReply));
+}
+
+void QLPreviewPanel::startFetching(int index, std::function<PreviewWire::Reply()> fetch) {
+  std::thread([mailbox = mailbox_, index, fetch = std::move(fetch)] {
+    PreviewWire::Reply reply = fetch();
+    std::lock_guard lock(mailbox->mutex);
+    if (mailbox->panel)
+      QMetaObject::invokeMethod(
+          mailbox->panel,
+          [panel = mailbox->panel, index, reply = std::move(reply)]() mutable {
+            panel->replyArrived(index, std::move(reply));
+          },
+          Qt::QueuedConnection);
+  }).detach();
 }
 
 QLPreviewPanel::~QLPreviewPanel() {
@@ -138,8 +162,9 @@ QLPreviewPanel::~QLPreviewPanel() {
 }
 
 int QLPreviewPanel::failedItems() const {
-  return static_cast<int>(
-      std::count_if(slots_.begin(), slots_.end(), [](const Slot& slot) { return slot.failed; }));
+  // Documents reached through links are the user's browsing, not what was asked for.
+  return static_cast<int>(std::count_if(slots_.begin(), slots_.begin() + givenItems_,
+                                        [](const Slot& slot) { return slot.failed; }));
 }
 
 int QLPreviewPanel::pendingItems() const {
@@ -167,11 +192,9 @@ void QLPreviewPanel::replyArrived(int index, PreviewWire::Reply reply) {
 }
 
 void QLPreviewPanel::showItem(int index) {
-  if (index < 0 || index >= static_cast<int>(slots_.size()) || index == current_)
+  if (index < 0 || index >= givenItems_ || index == current_)
     return;
-  current_ = index;
-  setWindowTitle(slots_[index].displayName);
-  present();
+  navigateTo(index, {});
 }
 
 void QLPreviewPanel::present() {
@@ -196,8 +219,16 @@ void QLPreviewPanel::present() {
     move(screen.center() - QPoint(size.width() / 2, size.height() / 2));
     show();
   }
-  view_->setUrl(PreviewSchemes::pageURL(current_));
+  QUrl url = pageURLOf(current_);
+  if (!fragment_.isEmpty())
+    url.setFragment(fragment_);
+  view_->setUrl(url);
   view_->setFocus();
+  tools_->setDocument(slot.path);
+}
+
+QUrl QLPreviewPanel::pageURLOf(int index) const {
+  return PreviewSchemes::pageURL(index, slots_[index].path);
 }
 
 void QLPreviewPanel::probeMessage(const QString& message) {
@@ -221,6 +252,8 @@ bool QLPreviewPanel::eventFilter(QObject* watched, QEvent* event) {
       static_cast<QWidget*>(watched)->window() != this)
     return false;
   const auto* key = static_cast<QKeyEvent*>(event);
+  if (std::optional<bool> handled = tools_->filterKey(watched, key))
+    return *handled;
   if (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
     return false;
   switch (key->key()) {
@@ -230,17 +263,18 @@ bool QLPreviewPanel::eventFilter(QObject* watched, QEvent* event) {
     return true;
   case Qt::Key_Right:
   case Qt::Key_Left:
-    if (slots_.size() < 2)
+    if (givenItems_ < 2)
       return false; // one item: the page scrolls sideways
-    showItem((current_ + (key->key() == Qt::Key_Right ? 1 : -1) + static_cast<int>(slots_.size())) %
-             static_cast<int>(slots_.size()));
+    showItem((givenItemShown() + (key->key() == Qt::Key_Right ? 1 : -1) + givenItems_) %
+             givenItems_);
     return true;
   default:
     return false;
   }
 }
 
-PanelResult runPreviewPanel(int argc, char** argv, std::vector<QLPreviewItem> items) {
+PanelResult runPreviewPanel(int argc, char** argv, std::vector<QLPreviewItem> items,
+                            LinkedPreviewSource linked) {
   // Chromium's own sandbox cannot run as root; everything shown is served from memory and
   // blocked from the network either way.
   if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
@@ -268,7 +302,9 @@ PanelResult runPreviewPanel(int argc, char** argv, std::vector<QLPreviewItem> it
   if (probe)
     std::fprintf(stderr, "preview panel: timeline application at=%lld\n",
                  static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+  DesktopAppearance::applyPreference(dark); // the panel's toolbar and find bar match the page
   QLPreviewPanel panel(std::move(items), dark, std::move(probe));
+  panel.setLinkedPreviewSource(std::move(linked));
   app.exec();
   return {panel.failedItems(), panel.pendingItems()};
 }

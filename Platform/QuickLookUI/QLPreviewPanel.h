@@ -1,10 +1,14 @@
 // QLPreviewPanel: the preview panel, a window that shows one preview reply at a time in a
 // locked-down web view. Pages and their cid: attachments are served from memory; nothing else
 // is loaded. Space or Escape closes it; with several items, the arrow keys go to the next and
-// previous one. Lives on the main (GUI) thread; replies are fetched on threads of their own.
+// previous one. Clicked links to other documents are previewed in the same panel, with Back and
+// Forward (QLPreviewPanelLinks.cpp); ReadingTools adds find, zoom, print and the like.
+// Lives on the main (GUI) thread; replies are fetched on threads of their own.
 #pragma once
 
 #include "QuickLook/PreviewWire.h"
+#include "QuickLookUI/LinkedPreviewSource.h"
+#include "QuickLookUI/NavigationHistory.h"
 #include "QuickLookUI/PanelProbe.h"
 
 #include <QString>
@@ -16,6 +20,8 @@
 #include <vector>
 
 class PreviewPage;
+class ReadingTools;
+class UserGestureClock;
 class QWebEngineProfile;
 class QWebEngineView;
 
@@ -24,6 +30,7 @@ class QWebEngineView;
 struct QLPreviewItem {
   QString displayName;
   std::function<PreviewWire::Reply()> fetchReply;
+  QString filePath; // the document's absolute path, if known: its relative links resolve there
 };
 
 class QLPreviewPanel : public QWidget {
@@ -33,6 +40,9 @@ public:
   QLPreviewPanel(std::vector<QLPreviewItem> items, bool dark,
                  std::optional<PanelProbe> probe = std::nullopt);
   ~QLPreviewPanel() override;
+
+  // Where documents reached through links come from; without one, such links are refused.
+  void setLinkedPreviewSource(LinkedPreviewSource source) { linked_ = std::move(source); }
 
   void showItem(int index);
   int currentItem() const { return current_; }
@@ -49,6 +59,7 @@ private:
     QString displayName;
     std::shared_ptr<const PreviewWire::Reply> reply; // what is served; null while fetching
     bool failed = false;
+    QString path; // the document's, if known
   };
   // Where fetching threads deliver replies; cleared when the panel goes away.
   struct Mailbox {
@@ -56,18 +67,37 @@ private:
     QLPreviewPanel* panel = nullptr;
   };
 
+  void startFetching(int index, std::function<PreviewWire::Reply()> fetch);
   void replyArrived(int index, PreviewWire::Reply reply);
   void present();
   void probeMessage(const QString& message);
+  QUrl pageURLOf(int index) const;
+
+  // Following links (QLPreviewPanelLinks.cpp).
+  void followLink(const QUrl& url);
+  void openLinkedDocument(const QString& path, const QString& fragment);
+  void showLinkProblem(const QString& name, const QString& problem);
+  void navigateTo(int index, const QString& fragment);
+  void goBack();
+  void goForward();
+  void showHistoryEntry(const NavigationHistory::Entry& entry);
+  int givenItemShown() const;
 
   std::vector<Slot> slots_;
   std::shared_ptr<Mailbox> mailbox_;
   int current_ = 0;
+  int givenItems_ = 0;     // slots_ begins with the items given; linked documents follow
+  int lastGivenShown_ = 0; // where the arrow keys go on from
+  QString fragment_;       // of the page on screen
+  NavigationHistory history_;
+  LinkedPreviewSource linked_;
   bool dark_;
   std::optional<PanelProbe> probe_;
   QWebEngineProfile* profile_;
   PreviewPage* page_;
   QWebEngineView* view_;
+  ReadingTools* tools_;
+  UserGestureClock* gestures_;
 };
 
 // Creates the application (registering the panel's URL schemes first), shows the panel over
@@ -76,4 +106,5 @@ struct PanelResult {
   int failed = 0;
   int unfinished = 0; // replies still being fetched when the panel closed
 };
-PanelResult runPreviewPanel(int argc, char** argv, std::vector<QLPreviewItem> items);
+PanelResult runPreviewPanel(int argc, char** argv, std::vector<QLPreviewItem> items,
+                            LinkedPreviewSource linked = {});

@@ -136,6 +136,25 @@ struct Job {
   std::string error; // set when the job failed before it was sent
 };
 
+// Decides the content type (`contentType`, else by the file name) and extension of a file.
+Job makeJob(const std::string& argument, const std::optional<std::string>& contentType,
+            ExtensionLookup& lookup) {
+  Job job{argument, fs::absolute(argument), {}, nullptr, {}};
+  std::optional<UTType> type =
+      contentType
+          ? UTType::fromIdentifier(*contentType)
+          : UTType::fromFilenameExtension(
+                job.path.has_extension() ? job.path.extension().string().substr(1) : std::string(),
+                UTType::data);
+  if (!type) {
+    job.error = "The content type of the file cannot be determined (use -c CONTENT_TYPE).";
+  } else {
+    job.contentType = type->identifier();
+    job.extension = lookup.extensionFor(*type, job.error);
+  }
+  return job;
+}
+
 // Starts each extension's process on first use and keeps it for the rest of the run (a process
 // that crashes or hangs is replaced by its ExtensionProcess).
 class ProcessPool {
@@ -228,8 +247,10 @@ std::string replyError(const PreviewWire::Reply& reply) {
 }
 
 // Shows the jobs in the preview panel. Every request is sent before the panel starts, so the
-// extensions work while the window system and web engine come up.
-int showInPanel(int argc, char** argv, const std::vector<Job>& jobs, ReplySource& source) {
+// extensions work while the window system and web engine come up. Documents the user reaches
+// through links are previewed the same way, by the file's type (never -c's).
+int showInPanel(int argc, char** argv, const std::vector<Job>& jobs, ReplySource& source,
+                ExtensionLookup& lookup) {
   std::vector<QLPreviewItem> items;
   for (const Job& job : jobs) {
     std::function<PreviewWire::Reply()> fetch;
@@ -242,9 +263,27 @@ int showInPanel(int argc, char** argv, const std::vector<Job>& jobs, ReplySource
           std::async(std::launch::async, [&source, &job] { return source.fetch(job); }));
       fetch = [future] { return future->get(); };
     }
-    items.push_back({QString::fromStdString(job.path.filename().string()), std::move(fetch)});
+    items.push_back({QString::fromStdString(job.path.filename().string()), std::move(fetch),
+                     QString::fromStdString(job.path.string())});
   }
-  const PanelResult result = runPreviewPanel(argc, argv, std::move(items));
+  // The lookup is asked from the panel's thread and from the fetching threads.
+  auto lookupMutex = std::make_shared<std::mutex>();
+  LinkedPreviewSource linked;
+  linked.canPreview = [&lookup, lookupMutex](const QString& path) {
+    std::lock_guard lock(*lookupMutex);
+    return makeJob(path.toStdString(), std::nullopt, lookup).error.empty();
+  };
+  linked.fetch = [&lookup, &source, lookupMutex](const QString& path) {
+    Job job;
+    {
+      std::lock_guard lock(*lookupMutex);
+      job = makeJob(path.toStdString(), std::nullopt, lookup);
+    }
+    if (!job.error.empty())
+      return PreviewWire::errorReply(0, {"Lumivale.PreviewService", 1, job.error});
+    return source.fetch(job);
+  };
+  const PanelResult result = runPreviewPanel(argc, argv, std::move(items), std::move(linked));
   std::fflush(stdout);
   std::fflush(stderr);
   // A preview still being made when the panel closed is not waited for.
@@ -281,20 +320,7 @@ int main(int argc, char** argv) {
   std::vector<Job> jobs;
   std::set<std::string> names;
   for (const std::string& argument : options.files) {
-    Job job{argument, fs::absolute(argument), {}, nullptr, {}};
-    std::optional<UTType> type =
-        options.contentType
-            ? UTType::fromIdentifier(*options.contentType)
-            : UTType::fromFilenameExtension(job.path.has_extension()
-                                                ? job.path.extension().string().substr(1)
-                                                : std::string(),
-                                            UTType::data);
-    if (!type) {
-      job.error = "The content type of the file cannot be determined (use -c CONTENT_TYPE).";
-    } else {
-      job.contentType = type->identifier();
-      job.extension = lookup->extensionFor(*type, job.error);
-    }
+    Job job = makeJob(argument, options.contentType, *lookup);
     if (job.error.empty() && !inPanel && !names.insert(job.path.filename().string()).second)
       job.error = "Another file of the same name is previewed in this call.";
     jobs.push_back(std::move(job));
@@ -303,7 +329,7 @@ int main(int argc, char** argv) {
   ProcessPool processes(options.timeout, options.verbose);
   ReplySource source(options, processes);
   if (inPanel)
-    return showInPanel(argc, argv, jobs, source);
+    return showInPanel(argc, argv, jobs, source, *lookup);
 
   fs::path outputDirectory;
   if (options.outputDirectory) {
