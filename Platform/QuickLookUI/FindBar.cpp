@@ -14,6 +14,7 @@ FindBar::FindBar(QWebEnginePage* page, QWidget* parent) : QWidget(parent), page_
   field_->setPlaceholderText(tr("Find in page"));
   field_->setClearButtonEnabled(true);
   field_->setMinimumWidth(220);
+  field_->setMaximumWidth(360);
   field_->installEventFilter(this);
   count_ = new QLabel(this);
   count_->setMinimumWidth(90);
@@ -36,6 +37,7 @@ FindBar::FindBar(QWebEnginePage* page, QWidget* parent) : QWidget(parent), page_
   layout->addWidget(count_);
   layout->addWidget(previous);
   layout->addWidget(next);
+  layout->addStretch(1);
   layout->addWidget(done);
 
   connect(field_, &QLineEdit::textChanged, this, [this] { search(false); });

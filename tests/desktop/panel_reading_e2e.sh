@@ -79,6 +79,7 @@ wait_for_line() { # waits (bounded) for the $3-th line of log $1 matching $2; pr
   done
   return 1
 }
+seen() { wait_for_line "$@" >/dev/null; } # the same, quietly
 state() { python3 -c 'import json,sys; s=json.loads(sys.argv[1].split(" ",4)[4]); print(eval(sys.argv[2]))' "$1" "$2"; }
 window_of() {
   for _ in $(seq 100); do
@@ -119,11 +120,11 @@ wid=$(window_of "Guide")
 press "$wid" ctrl+f
 sleep 0.3
 xdotool type --delay 30 lumen
-check "find reports the first of three matches" wait_for_line "$log" "find 1 of 3 for lumen$"
+check "find reports the first of three matches" seen "$log" "find 1 of 3 for lumen$"
 xdotool key Return
-check "Enter goes to the next match" wait_for_line "$log" "find 2 of 3 for lumen$"
+check "Enter goes to the next match" seen "$log" "find 2 of 3 for lumen$"
 xdotool key shift+Return
-check "Shift+Enter goes back to the previous match" wait_for_line "$log" "find 1 of 3 for lumen$" 2
+check "Shift+Enter goes back to the previous match" seen "$log" "find 1 of 3 for lumen$" 2
 sleep 0.3
 import -window "$wid" "$shots/panel-find-light.png"
 xdotool key Escape
@@ -131,16 +132,16 @@ sleep 1
 check "the first Escape closes only the find bar" kill -0 "$qlm_pid"
 
 press "$wid" ctrl+plus
-check "Ctrl+plus zooms in one step" wait_for_line "$log" "zoom 1.1$"
+check "Ctrl+plus zooms in one step" seen "$log" "zoom 1.1$"
 xdotool key ctrl+equal
-check "Ctrl+= zooms in another" wait_for_line "$log" "zoom 1.25$"
+check "Ctrl+= zooms in another" seen "$log" "zoom 1.25$"
 xdotool key ctrl+minus
-check "Ctrl+minus zooms out" wait_for_line "$log" "zoom 1.1$" 2
+check "Ctrl+minus zooms out" seen "$log" "zoom 1.1$" 2
 xdotool key ctrl+0
-check "Ctrl+0 goes back to the actual size" wait_for_line "$log" "zoom 1$"
+check "Ctrl+0 goes back to the actual size" seen "$log" "zoom 1$"
 
 xdotool key ctrl+shift+e
-check "Export as PDF writes the file" wait_for_line "$log" "pdf written $work/out/Guide.pdf"
+check "Export as PDF writes the file" seen "$log" "pdf written $work/out/Guide.pdf"
 check "the export is a PDF" test "$(head -c 5 "$work/out/Guide.pdf" 2>/dev/null)" = "%PDF-"
 if command -v pdftotext >/dev/null; then
   check "the PDF holds the guide's text" grep -q "lumen there" <(pdftotext "$work/out/Guide.pdf" - 2>/dev/null)
@@ -156,20 +157,21 @@ click_link "$guide" "pipe.md"
 pipe=$(wait_for_line "$log" "ready item=1 ") && pass "a link to a named pipe shows a page" || fail "a link to a named pipe shows a page"
 check "the page says it is a named pipe and was not followed" \
   test "$(state "$pipe" "'named pipe' in s['error'] and 'not followed' in s['error']")" = True
+import -window "$wid" "$shots/panel-link-refused-light.png"
 xdotool key alt+Left
-check "Back returns to the guide" wait_for_line "$log" "ready item=0 " 2
+check "Back returns to the guide" seen "$log" "ready item=0 " 2
 
 click_link "$guide" "chapter%20two.md#details"
 chapter=$(wait_for_line "$log" "ready item=2 ") && pass "a relative link previews the linked document in the panel" ||
   fail "a relative link previews the linked document in the panel"
 check "the linked document is the chapter" test "$(state "$chapter" "s['text'].startswith('Chapter two')")" = True
-check "the window is titled by the chapter" window_of "chapter two"
+check "the window is titled by the chapter" test -n "$(window_of "chapter two")"
 sleep 0.3
 import -window "$wid" "$shots/panel-linked-light.png"
 xdotool key alt+Left
-check "Back returns to the guide again" wait_for_line "$log" "ready item=0 " 3
+check "Back returns to the guide again" seen "$log" "ready item=0 " 3
 xdotool key alt+Right
-check "Forward shows the chapter again" wait_for_line "$log" "ready item=2 " 2
+check "Forward shows the chapter again" seen "$log" "ready item=2 " 2
 
 xdotool key alt+Left
 wait_for_line "$log" "ready item=0 " 4 >/dev/null
@@ -199,7 +201,7 @@ wid=$(window_of "Guide")
 press "$wid" ctrl+f
 sleep 0.3
 xdotool type --delay 30 lumen
-check "dark: find reports three matches" wait_for_line "$log" "find 1 of 3 for lumen$"
+check "dark: find reports three matches" seen "$log" "find 1 of 3 for lumen$"
 sleep 0.3
 import -window "$wid" "$shots/panel-find-dark.png"
 xdotool key Escape
