@@ -192,12 +192,19 @@ check "qlmanage exits 0 (a refused link is not a failed preview)" test "${exit_s
 check "the console shows no errors" test -z "$(console_problems "$log")"
 check "the pipe was never opened (nothing blocked on it)" test -p "$work/docs/guide/pipe.md"
 
-# --- Dark: the find bar in the dark appearance; a second Escape closes the panel.
+# --- Dark: the print dialog comes and goes; the find bar in the dark appearance; a second
+# Escape closes the panel.
 log=$work/dark.log
 GTK_THEME=Adwaita:dark "$qlmanage" -p "$work/docs/guide/Guide.md" 2>"$log" &
 qlm_pid=$!
 wait_for_line "$log" "ready item=0 " >/dev/null && pass "dark: the guide becomes ready" || fail "dark: the guide becomes ready"
 wid=$(window_of "Guide")
+press "$wid" ctrl+p
+dialog=$(window_of "Print") && pass "Ctrl+P opens the print dialog" || fail "Ctrl+P opens the print dialog"
+press "$dialog" Escape
+sleep 0.5
+check "cancelling the print dialog leaves the panel open" kill -0 "$qlm_pid"
+check "the print dialog is gone" test -z "$(xdotool search --onlyvisible --name '^Print$' 2>/dev/null)"
 press "$wid" ctrl+f
 sleep 0.3
 xdotool type --delay 30 lumen
