@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QToolButton>
 #include <QWebEngineFindTextResult>
 #include <QWebEnginePage>
@@ -44,8 +45,6 @@ FindBar::FindBar(QWebEnginePage* page, QWidget* parent) : QWidget(parent), page_
   connect(previous, &QToolButton::clicked, this, [this] { search(true); });
   connect(next, &QToolButton::clicked, this, [this] { search(false); });
   connect(done, &QToolButton::clicked, this, [this] { dismiss(parentWidget()); });
-  connect(page_, &QWebEnginePage::findTextFinished, this,
-          [this](const QWebEngineFindTextResult& result) { showResult(result); });
   hide();
 }
 
@@ -83,12 +82,16 @@ void FindBar::search(bool backward) {
     count_->clear();
     return;
   }
-  page_->findText(text, backward ? QWebEnginePage::FindBackward : QWebEnginePage::FindFlags());
+  // Typing replaces a search still running: only the answer for the field's text counts.
+  page_->findText(text, backward ? QWebEnginePage::FindBackward : QWebEnginePage::FindFlags(),
+                  [bar = QPointer<FindBar>(this), text](const QWebEngineFindTextResult& result) {
+                    if (bar)
+                      bar->showResult(text, result);
+                  });
 }
 
-void FindBar::showResult(const QWebEngineFindTextResult& result) {
-  const QString text = field_->text();
-  if (text.isEmpty() || isHidden())
+void FindBar::showResult(const QString& text, const QWebEngineFindTextResult& result) {
+  if (text != field_->text() || isHidden())
     return;
   const int total = result.numberOfMatches();
   const int active = total > 0 ? result.activeMatch() : 0;

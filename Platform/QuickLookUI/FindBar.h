@@ -32,7 +32,7 @@ protected:
 
 private:
   void search(bool backward);
-  void showResult(const QWebEngineFindTextResult& result);
+  void showResult(const QString& text, const QWebEngineFindTextResult& result);
 
   QWebEnginePage* page_;
   QLineEdit* field_;

@@ -15,7 +15,7 @@ public:
   ~UserGestureClock() override;
 
   // Whether a gesture happened within the last `withinMs` milliseconds.
-  bool recent(int withinMs = 2000) const;
+  bool recent(int withinMs = 3000) const;
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

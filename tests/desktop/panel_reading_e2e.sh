@@ -125,7 +125,7 @@ xdotool key Return
 check "Enter goes to the next match" seen "$log" "find 2 of 3 for lumen$"
 xdotool key shift+Return
 check "Shift+Enter goes back to the previous match" seen "$log" "find 1 of 3 for lumen$" 2
-sleep 0.3
+sleep 1.5 # the highlights are painted a moment after the count
 import -window "$wid" "$shots/panel-find-light.png"
 xdotool key Escape
 sleep 1
@@ -209,7 +209,7 @@ press "$wid" ctrl+f
 sleep 0.3
 xdotool type --delay 30 lumen
 check "dark: find reports three matches" seen "$log" "find 1 of 3 for lumen$"
-sleep 0.3
+sleep 1.5 # the highlights are painted a moment after the count
 import -window "$wid" "$shots/panel-find-dark.png"
 xdotool key Escape
 sleep 0.5
