@@ -4,7 +4,7 @@
 # Forward, a link climbing out with .., a link to a named pipe refused in the panel, a web link
 # and a picture handed to the desktop (a stand-in xdg-open notes what it is given), and the
 # file manager reached without a bus. Light and dark screenshots with the find bar open go to
-# SHOTS_DIR.
+# SHOTS_DIR. Last, a linked document through the preview server on a private bus.
 # usage: panel_reading_e2e.sh QLMANAGE SHOTS_DIR   (run under xvfb-run with a large screen)
 set -uo pipefail
 qlmanage=$1
@@ -23,6 +23,7 @@ build_dir=$(cd "$(dirname "$qlmanage")" && pwd)
 qlm_pid=
 cleanup() {
   [ -n "$qlm_pid" ] && kill "$qlm_pid" 2>/dev/null
+  [ -n "${bus_pid:-}" ] && kill "$bus_pid" 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -215,6 +216,27 @@ xdotool key Escape
 sleep 0.5
 xdotool key Escape
 check "dark: a second Escape closes the panel" exits_within 10
+
+# --- Through the preview server on a private session bus: the linked document comes from the
+# server too, not from an extension process of qlmanage's own.
+if command -v dbus-daemon >/dev/null; then
+  "$build_dir/quicklookd" --install >/dev/null
+  bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1) &&
+    bus_address=$(echo "$bus" | sed -n 1p) bus_pid=$(echo "$bus" | sed -n 2p)
+  log=$work/server.log
+  DBUS_SESSION_BUS_ADDRESS=$bus_address "$qlmanage" -v -p "$work/docs/guide/Guide.md" 2>"$log" &
+  qlm_pid=$!
+  guide=$(wait_for_line "$log" "ready item=0 ") && pass "server: the guide becomes ready" || fail "server: the guide becomes ready"
+  wid=$(window_of "Guide")
+  xdotool windowfocus --sync "$wid" 2>/dev/null
+  click_link "$guide" "chapter%20two.md#details"
+  check "server: the linked document is previewed" seen "$log" "ready item=1 .*Chapter two"
+  press "$wid" Escape
+  exits_within 10
+  DBUS_SESSION_BUS_ADDRESS=$bus_address "$qlmanage" -r >/dev/null 2>&1
+  [ -n "${bus_pid:-}" ] && kill "$bus_pid" 2>/dev/null && bus_pid=
+  check "server: no fallback to running the extensions in qlmanage" bash -c "! grep -q -e 'without the preview server' -e 'qlmanage: started' '$log'"
+fi
 
 if [ "$failures" -gt 0 ]; then
   echo "--- panel logs"; cat "$work"/*.log
