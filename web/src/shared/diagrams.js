@@ -57,7 +57,9 @@ function loadedMermaid() {
 // The library's element comes last in the page: while the page is still being parsed it may
 // not be there yet, and the diagrams wait for it (falling back to their source without it).
 export function mermaidAvailable(doc = document) {
-  if (loadedMermaid()) return true;
+  // Once started, the library is on its way (its element is emptied then): later diagrams
+  // queue behind it.
+  if (loadedMermaid() || libraryLoad) return true;
   const element = doc.getElementById(LIBRARY_ELEMENT_ID);
   if (element) return element.hasChildNodes();
   return doc.readyState === 'loading';
