@@ -4,9 +4,9 @@
 // factories: a small runtime, then each module behind a marker comment naming it and its static
 // imports, then a line that starts Mermaid. Run whole it works like Mermaid's own file, but the
 // browser would parse every diagram type and layout engine in one long task. Here each module
-// that a diagram needs is defined (compiled) and then run in a task of its own, with the browser
-// free to paint and scroll in between, and modules no diagram on the page uses are never
-// compiled at all. A text without markers (any other build of the library) is run whole.
+// that a diagram needs is defined (compiled) and then run, in tasks of about SLICE_MS (a large
+// module gets one of its own), with the browser free to paint and scroll in between, and
+// modules no diagram on the page uses are never compiled at all. A text without markers (any other build of the library) is run whole.
 //
 //   splitMermaidModules(text) -> {runtime, modules: Map(name -> {imports, text})} | null
 //   startMermaid(doc, text, {pause}) -> Promise<mermaid|null>: runs the library from its text;
@@ -16,6 +16,8 @@ const MARKER = '/*@lumivale-mermaid-';
 const MODULE_MARKER = /^\/\*@lumivale-mermaid-module ([\w.-]+) ([\w.,-]*)@\*\/$/;
 const START_MARKER = '/*@lumivale-mermaid-start@*/';
 const ENTRY = 'mermaid';
+// Work per task while the library starts: below the 50 ms at which a task holds back input.
+const SLICE_MS = 30;
 
 export function splitMermaidModules(text) {
   const first = text.indexOf(`\n${MARKER}`);
@@ -86,16 +88,23 @@ export async function startMermaid(doc, text, { pause = nextTask } = {}) {
     order.push(name);
     return order;
   };
+  // Steps run back to back until they have taken SLICE_MS, then the browser gets a turn: small
+  // modules share a task, a large one has its own.
+  let sliceStart = performance.now();
+  const step = async (work) => {
+    work();
+    if (performance.now() - sliceStart >= SLICE_MS) {
+      await pause();
+      sliceStart = performance.now();
+    }
+  };
   table.provide = define;
   table.prepare = async (name) => {
+    sliceStart = performance.now();
     for (const module of inOrder(name)) {
       if (table.isEvaluated(module)) continue;
-      if (!table.isDefined(module)) {
-        define(module);
-        await pause();
-      }
-      table.require(module);
-      await pause();
+      if (!table.isDefined(module)) await step(() => define(module));
+      await step(() => table.require(module));
     }
   };
   await table.prepare(ENTRY);
