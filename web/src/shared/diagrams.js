@@ -5,8 +5,8 @@
 //
 // The page carries the Mermaid library as inert text (<script type="text/plain"
 // id="lumivale-mermaid-script">, the page's last element). It is started only after the
-// document's text has been painted, and then only the parts of it the diagrams use, a module per
-// task (mermaid-library.js). Until then each diagram holds a placeholder of about its size; a
+// document's text has been painted, and then only the parts of it the diagrams use, in short
+// tasks (mermaid-library.js). Until then each diagram holds a placeholder of about its size; a
 // diagram that grows above what the reader is looking at keeps the view where it was.
 //
 //   renderDiagrams(root, {idPrefix}) -> Promise (resolves when every diagram is drawn or failed)
