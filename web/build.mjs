@@ -21,6 +21,7 @@
 import { existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
+import { buildMermaidModules } from './build-mermaid.mjs';
 
 const webDir = path.dirname(fileURLToPath(import.meta.url));
 const modulesDir = path.join(webDir, 'node_modules');
@@ -168,7 +169,17 @@ const markedJS = () => minifyJS(readPackageFile('marked', 'lib', 'marked.umd.js'
 const katexJS = () => checkInlineScript('katex.min.js', readPackageFile('katex', 'dist', 'katex.min.js'));
 const copyTexJS = () =>
   checkInlineScript('copy-tex.min.js', readPackageFile('katex', 'dist', 'contrib', 'copy-tex.min.js'));
-const mermaidJS = () => checkInlineScript('mermaid.min.js', readPackageFile('mermaid', 'dist', 'mermaid.min.js'));
+// Mermaid's ES module build as one classic script that runs only the modules a diagram uses
+// (web/build-mermaid.mjs). Built once per run: both extensions carry it.
+let mermaidText = null;
+async function mermaidJS() {
+  mermaidText ??= buildMermaidModules({
+    esbuild,
+    distDir: packageFile('mermaid', 'dist'),
+    runtimeFile: path.join(webDir, 'src', 'mermaid', 'runtime.js'),
+  });
+  return checkInlineScript('mermaid.min.js', await mermaidText);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Prism
@@ -296,7 +307,7 @@ async function buildMarkdownResources(dir) {
   writeText(path.join(assets, 'marked.min.js'), await markedJS());
   writeText(path.join(assets, 'katex.min.js'), katexJS());
   writeText(path.join(assets, 'copy-tex.min.js'), copyTexJS());
-  writeText(path.join(assets, 'mermaid.min.js'), mermaidJS());
+  writeText(path.join(assets, 'mermaid.min.js'), await mermaidJS());
   writeText(path.join(assets, 'prism-core.min.js'), prismCoreJS());
   for (const name of markdownPrismLanguages()) {
     writeText(path.join(assets, `prism-lang-${name}.min.js`), prismLanguageJS(name));
@@ -311,7 +322,7 @@ async function buildNotebookResources(dir) {
   writeText(path.join(assets, 'prism.min.js'), prismBundleJS());
   writeText(path.join(assets, 'prism-python.min.js'), prismLanguageJS('python'));
   writeText(path.join(assets, 'katex.min.js'), katexJS());
-  writeText(path.join(assets, 'mermaid.min.js'), mermaidJS());
+  writeText(path.join(assets, 'mermaid.min.js'), await mermaidJS());
   writeText(path.join(assets, 'nbv.js'), await bundle(path.join(webDir, 'src', 'nbv', 'main.js')));
   writeText(path.join(dir, 'notebook-template.html'), readFileSync(path.join(webDir, 'notebook-template.html'), 'utf8'));
 }

@@ -4,10 +4,10 @@
 // and its source, never a blank.
 //
 // The page carries the Mermaid library as inert text (<script type="text/plain"
-// id="lumivale-mermaid-script">, the page's last element): running it takes about half a
-// second, so it is started only after the document's text has been painted. Until then each diagram holds a placeholder of
-// about its size; a diagram that grows above what the reader is looking at keeps the view
-// where it was.
+// id="lumivale-mermaid-script">, the page's last element). It is started only after the
+// document's text has been painted, and then only the parts of it the diagrams use, in short
+// tasks (mermaid-library.js). Until then each diagram holds a placeholder of about its size; a
+// diagram that grows above what the reader is looking at keeps the view where it was.
 //
 //   renderDiagrams(root, {idPrefix}) -> Promise (resolves when every diagram is drawn or failed)
 //   redrawDiagrams(root) -> Promise: draws them again (e.g. after a colour-scheme change)
@@ -16,6 +16,7 @@
 //   mermaidContainerExtension() -> marked extension for `::: mermaid` … `:::` blocks
 
 import { escapeHTML, firstParagraph } from './math.js';
+import { nextTask, startMermaid } from './mermaid-library.js';
 import { prefersDarkColorScheme } from './theme.js';
 
 const DIAGRAM_TIMEOUT_MS = 15000;
@@ -56,7 +57,9 @@ function loadedMermaid() {
 // The library's element comes last in the page: while the page is still being parsed it may
 // not be there yet, and the diagrams wait for it (falling back to their source without it).
 export function mermaidAvailable(doc = document) {
-  if (loadedMermaid()) return true;
+  // Once started, the library is on its way (its element is emptied then): later diagrams
+  // queue behind it.
+  if (loadedMermaid() || libraryLoad) return true;
   const element = doc.getElementById(LIBRARY_ELEMENT_ID);
   if (element) return element.hasChildNodes();
   return doc.readyState === 'loading';
@@ -82,25 +85,24 @@ function afterNextPaint() {
   });
 }
 
-// The library, run once: from its inert text as an inline script (which the page's policy
-// allows), after the next paint so that it never holds back the document's text.
+// The library, run once from its inert text (a module at a time, see mermaid-library.js), after
+// the next paint so that it never holds back the document's text. Resolves to null when the page
+// has no working library.
 function loadMermaid(doc) {
   if (!libraryLoad) {
-    libraryLoad = Promise.all([afterNextPaint(), documentParsed(doc)]).then(() => {
-      if (loadedMermaid()) return loadedMermaid();
-      const element = doc.getElementById(LIBRARY_ELEMENT_ID);
-      if (element && element.hasChildNodes()) {
-        const script = doc.createElement('script');
-        script.textContent = element.textContent;
+    libraryLoad = Promise.all([afterNextPaint(), documentParsed(doc)])
+      .then(() => {
+        if (loadedMermaid()) return loadedMermaid();
+        const element = doc.getElementById(LIBRARY_ELEMENT_ID);
+        if (!element || !element.hasChildNodes()) return null;
+        const text = element.textContent;
         element.replaceChildren();
-        try {
-          (doc.head || doc.documentElement).appendChild(script);
-        } finally {
-          script.remove();
-        }
-      }
-      return loadedMermaid();
-    });
+        return startMermaid(doc, text);
+      })
+      .catch((error) => {
+        console.warn('The diagram library could not be started:', error);
+        return null;
+      });
   }
   return libraryLoad;
 }
@@ -261,8 +263,10 @@ function drawAll(containers, idPrefix) {
       return;
     }
     initialiseMermaid(mermaid);
+    // One diagram per task at most: the page stays responsive between them.
     for (const container of byDistanceFromView(containers)) {
       await drawOne(mermaid, container, idPrefix);
+      await nextTask();
     }
   });
   queue = work.catch(() => {});
