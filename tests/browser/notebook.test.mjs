@@ -520,6 +520,23 @@ describe('Notebook page without the renderer', { skip: resourcesSkip }, () => {
     });
   });
 
+  test('a cell far down whose JSON does not parse replaces the page with the message', async () => {
+    // The page reads its cells as it lays them out: a broken cell is found after the first
+    // screen, and must still leave only the message, as a full parse would.
+    const cells = Array.from({ length: 60 }, (_, n) => ({ cell_type: 'markdown', source: `cell ${n}` }));
+    const broken = JSON.stringify({ cells, metadata: { language_info: { name: 'python' } } })
+      .replace('"cell 50"', '"cell \\q50"');
+    await withPage(pageFromTemplate('broken-cell', broken, allAssets), {}, async (result) => {
+      assertCleanLoad(result);
+      const dom = await result.page.evaluate(() => ({
+        failure: document.querySelector('.nbv-failure')?.textContent,
+        cells: document.querySelectorAll('.nbv-cell').length,
+      }));
+      assert.match(dom.failure, /could not be read/);
+      assert.equal(dom.cells, 0);
+    });
+  });
+
   test('a notebook that opens an HTML comment and a script tag still renders in full', async () => {
     // "<!--<script" in the JSON keeps the HTML parser from closing the data element: the viewer
     // recovers the JSON from the text that follows.

@@ -5,7 +5,7 @@
 // others in order. <html data-lumivale-ready="true"> is set when everything is done.
 
 import { h, notice } from './dom.js';
-import { readNotebook } from './notebook-model.js';
+import { openNotebook } from './notebook-source.js';
 import { renderCell } from './cells.js';
 import { createScheduler } from './scheduler.js';
 import { installMarkdownStyles, renderMarkdown } from './markdown.js';
@@ -54,10 +54,10 @@ function describeLanguage(notebook) {
 function fillHeader(notebook) {
   const meta = document.getElementById('nbv-meta');
   if (!meta) return;
-  const codeCells = notebook.cells.filter((cell) => cell.type === 'code').length;
+  const codeCells = notebook.codeCellCount;
   const items = [
     describeLanguage(notebook),
-    `${notebook.cells.length} ${notebook.cells.length === 1 ? 'cell' : 'cells'}`,
+    `${notebook.cellCount} ${notebook.cellCount === 1 ? 'cell' : 'cells'}`,
     codeCells ? `${codeCells} code` : null,
     notebook.nbformat ? `nbformat ${notebook.nbformat}${notebook.nbformatMinor !== null ? `.${notebook.nbformatMinor}` : ''}` : null,
   ].filter(Boolean);
@@ -81,15 +81,17 @@ export function start() {
   main.dataset.started = 'true';
   installMarkdownStyles(document);
 
-  let value;
-  try {
-    value = JSON.parse(embeddedNotebookText(document.getElementById(dataElementId)));
-  } catch (error) {
+  const unreadable = (error) => {
     showFailure(main, 'This notebook could not be read', `Its JSON text is not valid (${error.message}).`);
     setReady();
+  };
+  let read;
+  try {
+    read = openNotebook(embeddedNotebookText(document.getElementById(dataElementId)));
+  } catch (error) {
+    unreadable(error);
     return;
   }
-  const read = readNotebook(value);
   if (!read.ok) {
     showFailure(main, 'Not a Jupyter notebook', read.message);
     setReady();
@@ -99,7 +101,7 @@ export function start() {
   fillHeader(notebook);
   document.documentElement.dataset.kernelLanguage = notebook.language;
   for (const problem of notebook.problems) main.appendChild(notice(problem, 'warning'));
-  if (!notebook.cells.length) {
+  if (!notebook.cellCount) {
     main.appendChild(h('p', { className: 'nbv-empty' }, 'This notebook has no cells.'));
     setReady();
     return;
@@ -112,8 +114,20 @@ export function start() {
     typesetLatex,
   };
   const scheduler = createScheduler({
-    count: notebook.cells.length,
-    render: (index) => renderCell(notebook.cells[index], context),
+    count: notebook.cellCount,
+    render: (index) => {
+      let cell;
+      try {
+        cell = notebook.cellAt(index);
+      } catch (error) {
+        // A cell's text that is not JSON makes the whole text invalid, as a full parse would
+        // have found before showing anything.
+        scheduler.stop();
+        unreadable(error);
+        return { element: document.createElement('section'), enhance: null };
+      }
+      return renderCell(cell, context);
+    },
     container: main,
     onDone: async () => {
       await whenDiagramsDrawn();

@@ -182,17 +182,23 @@ function readCell(raw, index, legacy) {
   return cell;
 }
 
-function languageOf(metadata, legacyCells) {
+// The kernel language the metadata names, or null when it names none.
+function metadataLanguage(metadata) {
   const candidates = [];
   if (isObject(metadata)) {
     if (isObject(metadata.kernelspec)) candidates.push(metadata.kernelspec.language);
     if (isObject(metadata.language_info)) candidates.push(metadata.language_info.name);
     candidates.push(metadata.language);
   }
-  const firstLegacy = legacyCells.find((cell) => cell.type === 'code' && cell.language);
-  if (firstLegacy) candidates.push(firstLegacy.language);
   const found = candidates.find((candidate) => typeof candidate === 'string' && candidate.trim());
-  return found ? found.trim().toLowerCase() : 'python';
+  return found ? found.trim().toLowerCase() : null;
+}
+
+function languageOf(metadata, legacyCells) {
+  const named = metadataLanguage(metadata);
+  if (named) return named;
+  const firstLegacy = legacyCells.find((cell) => cell.type === 'code' && cell.language);
+  return firstLegacy && firstLegacy.language.trim() ? firstLegacy.language.trim().toLowerCase() : 'python';
 }
 
 function kernelNameOf(metadata) {
@@ -237,7 +243,48 @@ export function readNotebook(value) {
       language: languageOf(value.metadata, cells),
       kernelName: kernelNameOf(value.metadata),
       cells,
+      cellCount: cells.length,
+      codeCellCount: cells.filter((cell) => cell.type === 'code').length,
+      cellAt: (index) => cells[index],
       problems,
     },
+  };
+}
+
+// The same notebook from its head (the top-level object with an empty "cells" array) and the
+// cells' JSON texts, each parsed and read when it is first asked for: `cellAt(index)` (which
+// throws the parser's SyntaxError for a text that is not JSON). `types` are the cells'
+// "cell_type" values as found in the text; `onAllRead` runs once the last unread cell is read.
+// `cells` reads every cell, for code that wants them all at once. Null when the notebook cannot be read this way (the metadata names no language,
+// so the cells would have to be read for it, or it is an nbformat 3 notebook); the caller then
+// parses the whole text.
+export function readNotebookLazily(head, cellText, types, onAllRead = () => {}) {
+  if (!isObject(head) || !Array.isArray(head.cells) || 'worksheets' in head) return null;
+  const nbformat = Number.isInteger(head.nbformat) ? head.nbformat : null;
+  const language = metadataLanguage(head.metadata);
+  if (!language || (nbformat !== null && nbformat < 4)) return null;
+  const count = types.length;
+  const read = new Array(count);
+  let unread = count;
+  const cellAt = (index) => {
+    if (read[index] === undefined) {
+      read[index] = readCell(JSON.parse(cellText(index)), index, false);
+      unread -= 1;
+      if (unread === 0) onAllRead();
+    }
+    return read[index];
+  };
+  return {
+    nbformat,
+    nbformatMinor: Number.isInteger(head.nbformat_minor) ? head.nbformat_minor : null,
+    language,
+    kernelName: kernelNameOf(head.metadata),
+    get cells() {
+      return Array.from({ length: count }, (_, index) => cellAt(index));
+    },
+    cellCount: count,
+    codeCellCount: types.filter((type) => type === 'code').length,
+    cellAt,
+    problems: [],
   };
 }

@@ -3,7 +3,8 @@
 // Work runs in slices of a few milliseconds, yielding to the browser in between so it can paint
 // and scroll. In each slice, in priority order: enhance cells that are on or near the screen,
 // lay out the next cells, and finally enhance the remaining cells in document order. `onDone`
-// runs once every cell is laid out and enhanced.
+// runs once every cell is laid out and enhanced; `stop()` ends the work where it is (nothing
+// more enters the page and `onDone` does not run).
 
 const firstSliceMs = 50;
 const sliceMs = 24;
@@ -28,10 +29,11 @@ export function createScheduler({ count, render, container, onDone }) {
   let nextToRender = 0;
   let nextToEnhance = 0;
   let observer = null;
+  let stopped = false;
   // Cells laid out in one slice enter the page together, at the end of the slice.
   const pending = document.createDocumentFragment();
   const flush = () => {
-    if (pending.firstChild) container.appendChild(pending);
+    if (pending.firstChild && !stopped) container.appendChild(pending);
   };
 
   if (typeof IntersectionObserver === 'function') {
@@ -79,6 +81,7 @@ export function createScheduler({ count, render, container, onDone }) {
 
   // One unit of work; false when nothing is left.
   async function step() {
+    if (stopped) return false;
     while (priority.length) {
       const index = priority.shift();
       if (!enhanced[index]) {
@@ -116,12 +119,15 @@ export function createScheduler({ count, render, container, onDone }) {
       await yieldToBrowser();
     }
     if (observer) observer.disconnect();
-    onDone();
+    if (!stopped) onDone();
   }
 
   return {
     start() {
       run();
+    },
+    stop() {
+      stopped = true;
     },
   };
 }
