@@ -12,6 +12,7 @@ import { installMarkdownStyles, renderMarkdown } from './markdown.js';
 import { typesetLatex } from './latex.js';
 import outputCSS from './output.css';
 import { redrawDiagrams, whenDiagramsDrawn } from '../shared/diagrams.js';
+import { addReadingAids } from '../shared/reading.js';
 import { onColorSchemeChange } from '../shared/theme.js';
 
 const dataElementId = 'lumivale-notebook';
@@ -117,6 +118,7 @@ export function start() {
     container: main,
     onDone: async () => {
       await whenDiagramsDrawn();
+      await addReadingAids(main);
       setReady();
       // Diagrams are drawn in the colours of the current scheme: redraw them when it changes.
       onColorSchemeChange(() => {
