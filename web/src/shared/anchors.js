@@ -4,7 +4,7 @@
 //       case, punctuation and symbols dropped, letters, marks and numbers of any script kept,
 //       spaces to hyphens)
 //   uniqueSlug(base, usedIds) -> base, or base-1, base-2 … : the first not in usedIds (added)
-//   isolateDocumentIds(root): prefixes every id and name a document wrote itself with
+//   isolateDocumentIds(root, usedIds): prefixes every id and name a document wrote itself with
 //       "user-content-" (as GitHub does), so that no document element can stand in for the
 //       page's own elements (getElementById) or for a global (named access on window)
 //   addHeadingAnchors(root, {idPrefix, usedIds}): gives every heading its slug as id and a
@@ -36,13 +36,17 @@ export function uniqueSlug(base, usedIds) {
   return id;
 }
 
-export function isolateDocumentIds(root) {
+export function isolateDocumentIds(root, usedIds = new Set()) {
   for (const element of root.querySelectorAll('[id], [name]')) {
     for (const attribute of ['id', 'name']) {
-      const value = element.getAttribute(attribute);
-      if (value === null || value.startsWith(USER_CONTENT)) continue;
-      if (attribute === 'id' && GENERATED_ID.test(value)) continue;
-      element.setAttribute(attribute, USER_CONTENT + value);
+      let value = element.getAttribute(attribute);
+      if (value === null) continue;
+      if (!value.startsWith(USER_CONTENT) && !(attribute === 'id' && GENERATED_ID.test(value))) {
+        value = USER_CONTENT + value;
+        element.setAttribute(attribute, value);
+      }
+      // Headings numbered later keep clear of the document's own ids.
+      if (attribute === 'id') usedIds.add(value);
     }
   }
 }

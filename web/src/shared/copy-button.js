@@ -23,6 +23,7 @@ function copyWithCommand(doc, text) {
   area.style.cssText = 'position:fixed;top:0;left:0;width:1px;height:1px;opacity:0;';
   const previous = doc.activeElement;
   doc.body.appendChild(area);
+  area.focus({ preventScroll: true });
   area.select();
   let copied = false;
   try {
@@ -70,7 +71,8 @@ export function copyButton(doc, sourceText) {
   button.appendChild(iconsFor(doc).cloneNode(true));
   let reset = null;
   button.addEventListener('click', async () => {
-    const copied = await copyText(doc, sourceText());
+    // The button's document now: a Markdown fragment is built in an inert one and adopted.
+    const copied = await copyText(button.ownerDocument, sourceText());
     button.dataset.copied = copied ? 'true' : 'false';
     button.setAttribute('aria-label', copied ? 'Copied' : 'Copy failed');
     button.title = copied ? 'Copied' : 'Copy failed';

@@ -57,15 +57,23 @@ function unquote(text) {
   return text;
 }
 
+const QUOTED = /^(?:"(?:[^"\\]|\\.)*"|'(?:[^']|'')*')/;
+
 // A scalar or flow sequence on one line, without its trailing comment.
 function inlineValue(text) {
   let value = text.trim();
-  if (!value.startsWith('"') && !value.startsWith("'")) value = value.replace(/\s+#.*$/, '');
+  if (value.startsWith('"') || value.startsWith("'")) {
+    const quoted = QUOTED.exec(value);
+    if (!quoted || !/^\s*(?:#.*)?$/.test(value.slice(quoted[0].length))) throw new YamlSubsetError('unterminated quote');
+    return unquote(quoted[0]);
+  }
+  value = value.replace(/\s+#.*$/, '');
   if (value.startsWith('[') && value.endsWith(']')) {
     const inner = value.slice(1, -1).trim();
-    return inner ? inner.split(',').map((item) => unquote(item.trim())) : [];
+    const items = inner.match(/\s*(?:"(?:[^"\\]|\\.)*"|'(?:[^']|'')*'|[^,]*)\s*(?:,|$)/g) ?? [];
+    return inner ? items.filter((item) => item !== '').map((item) => unquote(item.replace(/,$/, '').trim())) : [];
   }
-  return unquote(value);
+  return value;
 }
 
 // "key: value" -> [key, rest] (rest may be empty), or null.

@@ -102,7 +102,7 @@ function markAlerts(root) {
 export function finishMarkdownFragment(fragment, { resolveAttachment, idPrefix = '', usedIds = new Set() } = {}) {
   resolveAttachmentURLs(fragment, resolveAttachment ?? globalThis.lumivaleResolveAttachment);
   replaceUnavailableImages(fragment);
-  isolateDocumentIds(fragment);
+  isolateDocumentIds(fragment, usedIds);
   addHeadingAnchors(fragment, { idPrefix, usedIds });
   addCopyButtons(fragment);
   markTaskLists(fragment);

@@ -34,9 +34,10 @@ function whenIdle(view) {
 export async function addReadingAids(content, { label = 'Outline' } = {}) {
   const doc = content.ownerDocument;
   const view = doc.defaultView;
-  installFragmentNavigation(doc, content);
   await whenIdle(view);
   const headings = [...content.querySelectorAll('h1, h2, h3, h4, h5, h6')].filter((heading) => heading.id);
-  if (!wantsOutline(headings, content)) return null;
-  return buildOutline({ doc, content, headings, label });
+  const outline = wantsOutline(headings, content) ? buildOutline({ doc, content, headings, label }) : null;
+  // Last: the outline column narrows the text, which moves every heading.
+  installFragmentNavigation(doc, content);
+  return outline;
 }
