@@ -8,7 +8,7 @@ import assert from 'node:assert/strict';
 import { pathToFileURL } from 'node:url';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { launchChromium, openPage, screenshot } from './lib/browser.mjs';
+import { buildDir, launchChromium, openPage, screenshot } from './lib/browser.mjs';
 import { renderedPages } from './lib/rendered-pages.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
@@ -57,6 +57,9 @@ const recordCopies = (withClipboardAPI) => async (page) => {
     });
   }, withClipboardAPI);
 };
+
+// What the reader sees in the window (the outline column is sticky: a full-page shot hides that).
+const windowShot = (page, name) => page.screenshot({ path: path.join(buildDir(), 'screenshots', `${name}.png`) });
 
 const headingTop = (page, id) => page.evaluate((target) => document.getElementById(target).getBoundingClientRect().top, id);
 
@@ -125,7 +128,6 @@ for (const colorScheme of ['light', 'dark']) {
           window.scrollTo(0, target.getBoundingClientRect().top + window.scrollY - 40);
         });
         await page.waitForFunction(() => document.querySelector('.lumivale-outline [aria-current]')?.textContent === 'Troubleshooting');
-        await screenshot(page, `reading-markdown-scrolled-${colorScheme}`);
 
         // In-document links: to a heading, and to an anchor the document wrote itself.
         await page.click('#lumivale-content h1 + p a[href="#install"]');
@@ -147,6 +149,8 @@ for (const colorScheme of ['light', 'dark']) {
         assert.deepEqual(await page.evaluate(() => window.__copied), [
           'pip install orbit-toolkit   # installs the "orbit" command\norbit --version && echo "ok <done>"',
         ]);
+        await page.mouse.move(0, 0);
+        await windowShot(page, `reading-markdown-window-${colorScheme}`);
       } finally {
         await page.close();
       }
@@ -229,7 +233,7 @@ describe('Markdown page reading aids in a narrow window', { skip: markdown.skipR
       await page.focus('.lumivale-outline-toggle');
       await page.keyboard.press('Enter');
       assert.deepEqual(await state(), { expanded: 'true', listShown: true, above: true, overflow: false });
-      await screenshot(page, 'reading-markdown-narrow');
+      await windowShot(page, 'reading-markdown-narrow');
 
       // Without the clipboard API the copy still gives the exact text.
       await page.locator('.lumivale-code-block .lumivale-copy-button').nth(1).click();
@@ -288,6 +292,7 @@ for (const colorScheme of ['light', 'dark']) {
         const header = await page.evaluate(() => document.querySelector('.nbv-header').getBoundingClientRect().bottom);
         assert.ok(top >= header && top < header + 40, `heading at ${top}, header ends at ${header}`);
         await page.waitForFunction(() => document.querySelector('.lumivale-outline [aria-current]')?.textContent === '6. Tuning');
+        await windowShot(page, `reading-notebook-window-${colorScheme}`);
 
         await page.locator('.nbv-code-cell .lumivale-copy-button').nth(1).click();
         await page.waitForFunction(() => window.__copied.length === 1);
