@@ -4,7 +4,7 @@
 // then shows what it could).
 
 import { redrawDiagrams } from '../shared/diagrams.js';
-import { addReadingAids, takeFrontMatter } from '../shared/reading.js';
+import { addReadingAids, cancelOutline, reserveOutline, takeFrontMatter } from '../shared/reading.js';
 import { renderMarkdownInto, renderMarkdownProgressively, showPlainText } from '../shared/markdown.js';
 import { installSharedStyles, onColorSchemeChange } from '../shared/theme.js';
 
@@ -48,6 +48,7 @@ async function main() {
     return;
   }
   const parts = takeFrontMatter(markdown);
+  const outlineFrame = reserveOutline(content, [parts.body]);
   try {
     if (isProgressive(markdown)) {
       content.classList.add('lumivale-long-document');
@@ -61,12 +62,13 @@ async function main() {
       });
     }
     markDiagramDocument(content);
-    await addReadingAids(content);
+    await addReadingAids(content, { frame: outlineFrame });
     onColorSchemeChange(() => {
       redrawDiagrams(content);
     });
   } catch (error) {
     console.error('Markdown rendering failed, showing plain text:', error);
+    cancelOutline(outlineFrame);
     showPlainText(content, markdown);
   }
 }

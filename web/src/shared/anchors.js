@@ -41,7 +41,8 @@ export function isolateDocumentIds(root, usedIds = new Set()) {
     for (const attribute of ['id', 'name']) {
       let value = element.getAttribute(attribute);
       if (value === null) continue;
-      if (!value.startsWith(USER_CONTENT) && !(attribute === 'id' && GENERATED_ID.test(value))) {
+      const generated = attribute === 'id' && GENERATED_ID.test(value) && !PAGE_NAMESPACE.test(value);
+      if (!value.startsWith(USER_CONTENT) && !generated) {
         value = USER_CONTENT + value;
         element.setAttribute(attribute, value);
       }

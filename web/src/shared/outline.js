@@ -4,14 +4,18 @@
 //
 //   wantsOutline(headings, content) -> boolean: at least MIN_HEADINGS headings in a document
 //       taller than MIN_SCREENS window heights
-//   buildOutline({doc, content, headings, label}) -> {element, update()} | null
-//       Entries are made by the page from the headings' text (never from document markup) and
-//       link to the headings' ids. The <nav> is placed right after `content`, and the page's
-//       <body> gets the class lumivale-with-outline (see reading.css for the layout).
+//   outlineFrame(doc, content, label) -> the empty outline column (a <nav> with its toggle),
+//       placed right after `content`; the page's <body> gets the class lumivale-with-outline
+//       (see reading.css for the layout). A page that expects an outline makes the frame before
+//       its text is shown, so that the text is laid out at its final width from the start.
+//   removeOutlineFrame(frame): takes the column away again
+//   buildOutline({doc, content, headings, label, frame}) -> {element, update()} | null
+//       Fills the frame (made now if not given). Entries are made by the page from the
+//       headings' text (never from document markup) and link to the headings' ids.
 
 import { headingText } from './anchors.js';
 
-const MIN_HEADINGS = 3;
+export const MIN_HEADINGS = 3;
 const MIN_SCREENS = 1.5;
 // A heading is "being read" once it has crossed this fraction of the window from its top.
 const READING_LINE = 0.25;
@@ -45,12 +49,8 @@ function setExpanded(nav, toggle, expanded) {
   nav.ownerDocument.body.classList.toggle('lumivale-outline-folded', !expanded);
 }
 
-export function buildOutline({ doc = document, content, headings, label = 'Outline' }) {
+export function outlineFrame(doc, content, label = 'Outline') {
   const view = doc.defaultView;
-  const listed = headings.filter((heading) => heading.id && headingText(heading));
-  if (!listed.length) return null;
-  const topLevel = Math.min(...listed.map((heading) => Number(heading.tagName[1])));
-
   const nav = doc.createElement('nav');
   nav.className = 'lumivale-outline';
   nav.setAttribute('aria-label', label);
@@ -62,6 +62,30 @@ export function buildOutline({ doc = document, content, headings, label = 'Outli
   const list = doc.createElement('ol');
   list.id = 'lumivale-outline-list';
   list.className = 'lumivale-outline-list';
+  nav.append(toggle, list);
+  const narrow = view.matchMedia?.(NARROW);
+  setExpanded(nav, toggle, !narrow?.matches);
+  toggle.addEventListener('click', () => setExpanded(nav, toggle, toggle.getAttribute('aria-expanded') !== 'true'));
+  narrow?.addEventListener?.('change', (event) => setExpanded(nav, toggle, !event.matches));
+  content.after(nav);
+  doc.body.classList.add('lumivale-with-outline');
+  return { nav, list };
+}
+
+export function removeOutlineFrame({ nav }) {
+  nav.ownerDocument.body.classList.remove('lumivale-with-outline', 'lumivale-outline-folded');
+  nav.remove();
+}
+
+export function buildOutline({ doc = document, content, headings, label = 'Outline', frame = null }) {
+  const view = doc.defaultView;
+  const listed = headings.filter((heading) => heading.id && headingText(heading));
+  if (!listed.length) {
+    if (frame) removeOutlineFrame(frame);
+    return null;
+  }
+  const topLevel = Math.min(...listed.map((heading) => Number(heading.tagName[1])));
+  const { nav, list } = frame ?? outlineFrame(doc, content, label);
 
   const links = listed.map((heading) => {
     const item = doc.createElement('li');
@@ -86,12 +110,6 @@ export function buildOutline({ doc = document, content, headings, label = 'Outli
     list.appendChild(item);
     return link;
   });
-
-  nav.append(toggle, list);
-  const narrow = view.matchMedia?.(NARROW);
-  setExpanded(nav, toggle, !narrow?.matches);
-  toggle.addEventListener('click', () => setExpanded(nav, toggle, toggle.getAttribute('aria-expanded') !== 'true'));
-  narrow?.addEventListener?.('change', (event) => setExpanded(nav, toggle, !event.matches));
 
   let current = -1;
   function markCurrent(index) {
@@ -125,9 +143,6 @@ export function buildOutline({ doc = document, content, headings, label = 'Outli
     { rootMargin: `0px 0px -${100 - READING_LINE * 100}% 0px` },
   );
   listed.forEach((heading) => observer.observe(heading));
-
-  content.after(nav);
-  doc.body.classList.add('lumivale-with-outline');
   update();
   return { element: nav, update };
 }
