@@ -75,6 +75,18 @@ export const headingText = (heading) => headingWords(heading).replace(/\s+/g, ' 
 // "tada"), as GitHub makes anchors before it replaces shortcodes.
 const slugSource = (heading) => headingWords(heading, { shortcodes: true });
 
+// The link mark's icon, parsed once (Markdown is built in a fresh inert document each time;
+// a clone is adopted by whichever document it is appended to).
+let parsedIcons = null;
+function linkIcon() {
+  if (!parsedIcons) {
+    const template = document.createElement('template');
+    template.innerHTML = LINK_ICON;
+    parsedIcons = template.content;
+  }
+  return parsedIcons;
+}
+
 export function addHeadingAnchors(root, { idPrefix = '', usedIds = new Set() } = {}) {
   const doc = root.ownerDocument || document;
   for (const heading of root.querySelectorAll('h1, h2, h3, h4, h5, h6')) {
@@ -92,9 +104,7 @@ export function addHeadingAnchors(root, { idPrefix = '', usedIds = new Set() } =
     anchor.className = 'anchor lumivale-heading-anchor';
     anchor.href = `#${heading.id}`;
     anchor.setAttribute('aria-label', `Link to this section: ${headingText(heading)}`);
-    const icon = doc.createElement('template');
-    icon.innerHTML = LINK_ICON;
-    anchor.appendChild(icon.content);
+    anchor.appendChild(linkIcon().cloneNode(true));
     heading.prepend(anchor);
   }
 }

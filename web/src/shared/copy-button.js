@@ -49,17 +49,16 @@ export async function copyText(doc, text) {
   return copyWithCommand(doc, text);
 }
 
-// The icons, parsed once per document (a notebook may have thousands of code cells).
-const parsedIcons = new WeakMap();
-function iconsFor(doc) {
-  let icons = parsedIcons.get(doc);
-  if (!icons) {
-    const template = doc.createElement('template');
+// The icons, parsed once (a notebook may have thousands of code cells); a clone is adopted by
+// whichever document it is appended to.
+let parsedIcons = null;
+function iconsFor() {
+  if (!parsedIcons) {
+    const template = document.createElement('template');
     template.innerHTML = COPY_ICON + CHECK_ICON;
-    icons = template.content;
-    parsedIcons.set(doc, icons);
+    parsedIcons = template.content;
   }
-  return icons;
+  return parsedIcons;
 }
 
 export function copyButton(doc, sourceText) {
@@ -68,7 +67,7 @@ export function copyButton(doc, sourceText) {
   button.className = 'lumivale-copy-button';
   button.setAttribute('aria-label', LABEL);
   button.title = LABEL;
-  button.appendChild(iconsFor(doc).cloneNode(true));
+  button.appendChild(iconsFor().cloneNode(true));
   let reset = null;
   button.addEventListener('click', async () => {
     // The button's document now: a Markdown fragment is built in an inert one and adopted.
