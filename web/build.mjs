@@ -115,6 +115,28 @@ const fenceLanguagesPlugin = {
   },
 };
 
+// The module "lumivale:emoji": GitHub's emoji table (gemoji) as one compact text,
+// "name emoji,name emoji,…" (names are [a-z0-9_+-], emoji hold neither spaces nor commas), read
+// by the page only when a document holds a shortcode.
+const emojiPlugin = {
+  name: 'emoji',
+  setup(build) {
+    build.onResolve({ filter: /^lumivale:emoji$/ }, (args) => ({ path: args.path, namespace: 'lumivale-emoji' }));
+    build.onLoad({ filter: /.*/, namespace: 'lumivale-emoji' }, async () => {
+      const { gemoji } = await import(packageFile('gemoji', 'index.js'));
+      const pairs = [];
+      for (const { emoji, names } of gemoji) {
+        for (const name of names) {
+          if (!/^[a-z0-9_+-]+$/.test(name) || /[\s,]/.test(emoji)) fail(`gemoji entry ${name} does not fit the table`);
+          pairs.push(`${name} ${emoji}`);
+        }
+      }
+      if (pairs.length < 1000) fail('the gemoji table looks incomplete');
+      return { contents: `export const EMOJI_TABLE = ${JSON.stringify(pairs.join(','))};\n`, loader: 'js' };
+    });
+  },
+};
+
 // Bundles one of our page entry points into a minified IIFE. CSS files imported by page modules
 // arrive as text (the modules inject them as <style>).
 async function bundle(entryPoint) {
@@ -129,7 +151,7 @@ async function bundle(entryPoint) {
     legalComments: 'inline',
     charset: 'utf8',
     loader: { '.css': 'text' },
-    plugins: [fenceLanguagesPlugin],
+    plugins: [fenceLanguagesPlugin, emojiPlugin],
     logLevel: 'silent',
   });
   return checkInlineScript(path.relative(webDir, entryPoint), result.outputFiles[0].text.trim());

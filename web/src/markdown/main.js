@@ -4,6 +4,7 @@
 // then shows what it could).
 
 import { redrawDiagrams } from '../shared/diagrams.js';
+import { addReadingAids, cancelOutline, reserveOutline, takeFrontMatter } from '../shared/reading.js';
 import { renderMarkdownInto, renderMarkdownProgressively, showPlainText } from '../shared/markdown.js';
 import { installSharedStyles, onColorSchemeChange } from '../shared/theme.js';
 
@@ -46,23 +47,28 @@ async function main() {
     console.error('Embedded Markdown is not valid JSON:', error);
     return;
   }
+  const parts = takeFrontMatter(markdown);
+  const outlineFrame = reserveOutline(content, [parts.body]);
   try {
     if (isProgressive(markdown)) {
       content.classList.add('lumivale-long-document');
-      await renderMarkdownProgressively(content, markdown);
+      await renderMarkdownProgressively(content, parts.body, { beforeInsert: parts.beforeInsert });
     } else {
-      await renderMarkdownInto(content, markdown, {
+      await renderMarkdownInto(content, parts.body, {
         beforeInsert(fragment) {
           if (fragment.childElementCount > LONG_DOCUMENT_BLOCKS) content.classList.add('lumivale-long-document');
+          parts.beforeInsert(fragment);
         },
       });
     }
     markDiagramDocument(content);
+    await addReadingAids(content, { frame: outlineFrame });
     onColorSchemeChange(() => {
       redrawDiagrams(content);
     });
   } catch (error) {
     console.error('Markdown rendering failed, showing plain text:', error);
+    cancelOutline(outlineFrame);
     showPlainText(content, markdown);
   }
 }

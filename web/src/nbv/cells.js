@@ -7,6 +7,7 @@
 import { resolveAttachmentReferences } from './attachments.js';
 import { createCodeBlock, highlightCode } from './code.js';
 import { h, notice } from './dom.js';
+import { copyButton } from '../shared/copy-button.js';
 import { renderOutputs } from './outputs.js';
 
 function promptLabel(cell) {
@@ -28,7 +29,7 @@ function renderCodeCell(cell, context, enhancers) {
       'div',
       { className: 'nbv-input' },
       h('div', { className: 'nbv-prompt nbv-prompt-in', 'aria-hidden': 'true' }, promptLabel(cell)),
-      h('div', { className: 'nbv-input-area' }, source),
+      h('div', { className: 'nbv-input-area' }, source, copyButton(document, () => cell.source)),
     ),
   );
   enhancers.push(() => highlightCode(source));

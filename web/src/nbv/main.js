@@ -12,6 +12,7 @@ import { installMarkdownStyles, renderMarkdown } from './markdown.js';
 import { typesetLatex } from './latex.js';
 import outputCSS from './output.css';
 import { redrawDiagrams, whenDiagramsDrawn } from '../shared/diagrams.js';
+import { addReadingAids, reserveOutline } from '../shared/reading.js';
 import { onColorSchemeChange } from '../shared/theme.js';
 
 const dataElementId = 'lumivale-notebook';
@@ -113,6 +114,7 @@ export function start() {
     renderMarkdown,
     typesetLatex,
   };
+  const outlineFrame = reserveOutline(main, notebook.cells.filter((cell) => cell.type === 'markdown').map((cell) => cell.source));
   const scheduler = createScheduler({
     count: notebook.cellCount,
     render: (index) => {
@@ -131,6 +133,7 @@ export function start() {
     container: main,
     onDone: async () => {
       await whenDiagramsDrawn();
+      await addReadingAids(main, { frame: outlineFrame });
       setReady();
       // Diagrams are drawn in the colours of the current scheme: redraw them when it changes.
       onColorSchemeChange(() => {

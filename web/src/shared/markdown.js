@@ -12,17 +12,21 @@
 //   markdownToHTML(markdownText, {idPrefix, math}) -> unsanitized HTML string (or null
 //       without marked); callers must sanitize.
 //   finishMarkdownFragment(fragment, {resolveAttachment, idPrefix}): the steps between sanitizing
-//       and inserting (attachments, placeholders, heading ids, task lists, alerts).
+//       and inserting (attachments, placeholders, document ids isolated, heading anchors, copy
+//       buttons, task lists, alerts).
 //   enhanceRendered(root, options) -> Promise: KaTeX, Prism and Mermaid on inserted content.
 //   renderMarkdownProgressively(container, markdownText, options) -> Promise<void>
 //       the same result as renderMarkdownInto for a long document, built a run of blocks at a
 //       time: the first screen is shown at once and the rest follows in short tasks, so the
-//       page never stops responding. Options as above (without beforeInsert).
+//       page never stops responding. Options as above (beforeInsert sees the first piece).
 //   showPlainText(container, text): the fallback view.
 
+import { addHeadingAnchors, isolateDocumentIds } from './anchors.js';
 import { resolveAttachmentURLs } from './attachments.js';
 import { markdownPieces, pieceConverter } from './blocks.js';
 import { renderDiagrams, mermaidContainerExtension } from './diagrams.js';
+import { addCopyButtons } from './copy-button.js';
+import { emojiExtension } from './emoji.js';
 import { footnoteExtension } from './footnotes.js';
 import { highlightCode } from './highlight.js';
 import { mathExtension, typesetMath } from './math.js';
@@ -31,7 +35,7 @@ import { replaceUnavailableImages, sanitizeToFragment } from './sanitize.js';
 function markdownParser(library, { idPrefix, math }) {
   const parser = new library.Marked({ gfm: true, breaks: false, async: false });
   if (math) parser.use(mathExtension());
-  parser.use(footnoteExtension({ idPrefix }), mermaidContainerExtension());
+  parser.use(footnoteExtension({ idPrefix }), mermaidContainerExtension(), emojiExtension());
   return parser;
 }
 
@@ -47,24 +51,6 @@ export function showPlainText(container, text) {
   pre.className = 'lumivale-plain-text';
   pre.textContent = String(text ?? '');
   container.replaceChildren(pre);
-}
-
-// GitHub-style heading anchors: lower case, punctuation dropped, spaces to hyphens, repeats
-// numbered.
-function addHeadingIds(root, idPrefix, usedIds) {
-  for (const heading of root.querySelectorAll('h1, h2, h3, h4, h5, h6')) {
-    if (heading.id) continue;
-    const base =
-      heading.textContent
-        .trim()
-        .toLowerCase()
-        .replace(/[^\p{L}\p{N}\p{M}\s_-]/gu, '')
-        .replace(/\s/g, '-') || 'section';
-    let id = `${idPrefix}${base}`;
-    for (let n = 1; usedIds.has(id); n += 1) id = `${idPrefix}${base}-${n}`;
-    usedIds.add(id);
-    heading.id = id;
-  }
 }
 
 function markTaskLists(root) {
@@ -116,7 +102,9 @@ function markAlerts(root) {
 export function finishMarkdownFragment(fragment, { resolveAttachment, idPrefix = '', usedIds = new Set() } = {}) {
   resolveAttachmentURLs(fragment, resolveAttachment ?? globalThis.lumivaleResolveAttachment);
   replaceUnavailableImages(fragment);
-  addHeadingIds(fragment, idPrefix, usedIds);
+  isolateDocumentIds(fragment, usedIds);
+  addHeadingAnchors(fragment, { idPrefix, usedIds });
+  addCopyButtons(fragment);
   markTaskLists(fragment);
   markAlerts(fragment);
 }
@@ -197,6 +185,7 @@ export async function renderMarkdownProgressively(container, markdownText, optio
     const enhanced = enhanceRendered(fragment, { idPrefix, math, highlight, diagrams });
     if (diagrams) drawn.push(enhanced);
     if (first) {
+      options.beforeInsert?.(fragment, container);
       container.replaceChildren(fragment);
       first = false;
       await afterPaint();

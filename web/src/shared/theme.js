@@ -6,6 +6,7 @@
 //   onColorSchemeChange(callback(isDark)) -> unsubscribe()
 //   installSharedStyles(doc = document): adds the shared <style> once (idempotent)
 
+import readingCSS from './reading.css';
 import sharedCSS from './shared.css';
 
 const DARK_QUERY = '(prefers-color-scheme: dark)';
@@ -26,6 +27,6 @@ export function installSharedStyles(doc = document) {
   if (doc.getElementById('lumivale-shared-styles')) return;
   const style = doc.createElement('style');
   style.id = 'lumivale-shared-styles';
-  style.textContent = sharedCSS;
+  style.textContent = sharedCSS + readingCSS;
   (doc.head || doc.documentElement).appendChild(style);
 }

@@ -1,0 +1,78 @@
+// The reading aids a finished page adds around its content: front matter shown as a table, the
+// outline of its headings and in-document links that reach headings and the document's anchors.
+//
+//   takeFrontMatter(markdown) -> {body, beforeInsert(fragment)}: the Markdown without its front
+//       matter, and the step that puts the front matter's table at the top of the first
+//       rendered fragment (a no-op without front matter)
+//   reserveOutline(content, texts, {label}) -> frame | null: when the Markdown texts are long
+//       and hold headings, the outline column is made at once (empty), before the text is
+//       shown, so that the text never reflows when the outline arrives
+//   cancelOutline(frame): takes a reserved column away (the document could not be shown)
+//   addReadingAids(content, {label, frame}): after the page's first screen is shown (in an idle
+//       moment), fills the outline (or, without a frame, builds one when the rendered document
+//       is long enough), and makes fragment links and the URL's fragment reach their targets
+
+import { installFragmentNavigation } from './anchors.js';
+import { frontMatterElement, splitFrontMatter } from './front-matter.js';
+import { MIN_HEADINGS, buildOutline, outlineFrame, removeOutlineFrame, wantsOutline } from './outline.js';
+
+// About two screens of prose.
+const LONG_TEXT = 3000;
+const HEADING_LINE = /^ {0,3}#{1,6}(?:[ \t]|$)/gm;
+
+// Counts heading lines only up to what the decision needs: cheap even for megabytes of text.
+function expectsOutline(texts) {
+  let length = 0;
+  let headings = 0;
+  for (const text of texts) {
+    length += text.length;
+    HEADING_LINE.lastIndex = 0;
+    while (headings < MIN_HEADINGS && HEADING_LINE.exec(text)) headings += 1;
+    if (headings >= MIN_HEADINGS && length >= LONG_TEXT) return true;
+  }
+  return false;
+}
+
+export function cancelOutline(frame) {
+  if (frame) removeOutlineFrame(frame);
+}
+
+export function reserveOutline(content, texts, { label = 'Outline' } = {}) {
+  if (!expectsOutline(texts)) return null;
+  return outlineFrame(content.ownerDocument, content, label);
+}
+
+export function takeFrontMatter(markdown) {
+  const { frontMatter, body } = splitFrontMatter(markdown);
+  return {
+    body,
+    beforeInsert(fragment) {
+      if (frontMatter === null) return;
+      const doc = fragment.ownerDocument || document;
+      fragment.prepend(frontMatterElement(doc, frontMatter));
+    },
+  };
+}
+
+function whenIdle(view) {
+  return new Promise((resolve) => {
+    if (typeof view.requestIdleCallback === 'function') view.requestIdleCallback(() => resolve(), { timeout: 500 });
+    else view.setTimeout(resolve, 50);
+  });
+}
+
+export async function addReadingAids(content, { label = 'Outline', frame = null } = {}) {
+  const doc = content.ownerDocument;
+  const view = doc.defaultView;
+  await whenIdle(view);
+  const headings = [...content.querySelectorAll('h1, h2, h3, h4, h5, h6')].filter((heading) => heading.id);
+  let outline = null;
+  if (frame ? headings.length >= MIN_HEADINGS : wantsOutline(headings, content)) {
+    outline = buildOutline({ doc, content, headings, label, frame });
+  } else if (frame) {
+    removeOutlineFrame(frame);
+  }
+  // Last: the outline column narrows the text, which moves every heading.
+  installFragmentNavigation(doc, content);
+  return outline;
+}
