@@ -65,6 +65,22 @@ function fillHeader(notebook) {
   meta.replaceChildren(...items.map((item, index) => h('span', { className: index === 0 ? 'nbv-kernel' : 'nbv-meta-item' }, item)));
 }
 
+// The Markdown cells' sources, read only as far as the outline's decision needs them: a big
+// notebook's code cells and outputs stay unparsed. A cell that cannot be read ends the list; the
+// layout reports it when it reaches that cell.
+function* markdownSources(notebook) {
+  for (let index = 0; index < notebook.cellCount; index += 1) {
+    if (notebook.typeAt(index) !== 'markdown') continue;
+    let cell;
+    try {
+      cell = notebook.cellAt(index);
+    } catch {
+      return;
+    }
+    yield cell.source;
+  }
+}
+
 function outputStyleSheet() {
   try {
     const sheet = new CSSStyleSheet();
@@ -114,7 +130,7 @@ export function start() {
     renderMarkdown,
     typesetLatex,
   };
-  const outlineFrame = reserveOutline(main, notebook.cells.filter((cell) => cell.type === 'markdown').map((cell) => cell.source));
+  const outlineFrame = reserveOutline(main, markdownSources(notebook));
   const scheduler = createScheduler({
     count: notebook.cellCount,
     render: (index) => {

@@ -246,6 +246,7 @@ export function readNotebook(value) {
       cellCount: cells.length,
       codeCellCount: cells.filter((cell) => cell.type === 'code').length,
       cellAt: (index) => cells[index],
+      typeAt: (index) => cells[index].type,
       problems,
     },
   };
@@ -285,6 +286,8 @@ export function readNotebookLazily(head, cellText, types, onAllRead = () => {}) 
     cellCount: count,
     codeCellCount: types.filter((type) => type === 'code').length,
     cellAt,
+    // The "cell_type" as found in the text, without reading the cell.
+    typeAt: (index) => types[index],
     problems: [],
   };
 }
