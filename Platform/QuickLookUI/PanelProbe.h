@@ -5,6 +5,7 @@
 // "exit-after-first-text" and "exit-after-ready" also close the panel at that point.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <optional>
 
@@ -17,6 +18,8 @@ struct PanelProbe {
 
   // The probe the environment asks for, if any.
   static std::optional<PanelProbe> fromEnvironment();
+  // The probe a value of that variable asks for (empty: none).
+  static std::optional<PanelProbe> fromMode(const QByteArray& mode);
   // Adds the probe script (in its own world, so the page cannot see or forge it).
   void install(QWebEngineScriptCollection& scripts) const;
 };

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QWebEnginePage>
+#include <cstdio>
 #include <functional>
 
 class PreviewPage : public QWebEnginePage {
@@ -14,6 +15,8 @@ public:
   // Console messages that begin with `prefix` go to `handler` (without the prefix) instead of
   // standard error: the panel's own probe scripts talk back this way.
   void setConsoleChannel(QString prefix, std::function<void(const QString&)> handler);
+  // Where the other console messages are written (standard error unless set).
+  void setMessageStream(std::FILE* stream) { messages_ = stream; }
 
 protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
@@ -32,4 +35,5 @@ protected:
 private:
   QString channelPrefix_;
   std::function<void(const QString&)> channelHandler_;
+  std::FILE* messages_ = stderr;
 };

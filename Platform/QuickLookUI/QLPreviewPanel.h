@@ -9,12 +9,14 @@
 
 #include <QString>
 #include <QWidget>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
 
+class PanelWebView;
 class PreviewPage;
 class QWebEngineProfile;
 class QWebEngineView;
@@ -26,12 +28,19 @@ struct QLPreviewItem {
   std::function<PreviewWire::Reply()> fetchReply;
 };
 
+// Where a panel runs: a web view made ahead of time (else it makes its own), and where its
+// messages (failures, the page's console, the probe's reports) are written.
+struct QLPreviewPanelHost {
+  std::unique_ptr<PanelWebView> web;
+  std::FILE* messages = stderr;
+};
+
 class QLPreviewPanel : public QWidget {
 public:
   // Starts fetching every item's reply at once and shows the first item as soon as its reply
   // arrives. `dark`: the desktop's appearance (the page follows it on its own).
   QLPreviewPanel(std::vector<QLPreviewItem> items, bool dark,
-                 std::optional<PanelProbe> probe = std::nullopt);
+                 std::optional<PanelProbe> probe = std::nullopt, QLPreviewPanelHost host = {});
   ~QLPreviewPanel() override;
 
   void showItem(int index);
@@ -65,6 +74,8 @@ private:
   int current_ = 0;
   bool dark_;
   std::optional<PanelProbe> probe_;
+  std::FILE* messages_;
+  std::unique_ptr<PanelWebView> web_; // owns the profile, page and view below
   QWebEngineProfile* profile_;
   PreviewPage* page_;
   QWebEngineView* view_;

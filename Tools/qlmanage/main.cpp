@@ -8,6 +8,7 @@
 #include "PreviewOutput.h"
 #include "QuickLook/PreviewServiceError.h"
 #include "QuickLookService/PreviewServiceClient.h"
+#include "QuickLookUI/PanelAgentClient.h"
 #include "QuickLookUI/QLPreviewPanel.h"
 #include "ServiceCommands.h"
 #include "UniformTypeIdentifiers/UTType.h"
@@ -164,6 +165,17 @@ private:
   std::map<std::string, std::unique_ptr<ExtensionProcess>> processes_;
 };
 
+// The app bundle that holds an extension: .../X.app/Contents/PlugIns/Y.appex/Contents/MacOS/Y.
+fs::path appBundleOf(const PreviewExtension& extension) {
+  return extension.executable
+      .parent_path()  // MacOS
+      .parent_path()  // Contents
+      .parent_path()  // Y.appex
+      .parent_path()  // PlugIns
+      .parent_path()  // Contents
+      .parent_path(); // X.app
+}
+
 // Where replies come from: the preview server when one can be reached (it keeps the
 // extensions warm), else the extension processes of this run.
 class ReplySource {
@@ -193,17 +205,6 @@ public:
   }
 
 private:
-  // The app bundle that holds an extension: .../X.app/Contents/PlugIns/Y.appex/Contents/MacOS/Y.
-  static fs::path appBundleOf(const PreviewExtension& extension) {
-    return extension.executable
-        .parent_path()  // MacOS
-        .parent_path()  // Contents
-        .parent_path()  // Y.appex
-        .parent_path()  // PlugIns
-        .parent_path()  // Contents
-        .parent_path(); // X.app
-  }
-
   bool verbose_;
   ProcessPool& processes_;
   std::atomic<bool> serverUsable_;
@@ -225,6 +226,38 @@ std::string replyError(const PreviewWire::Reply& reply) {
     return "The preview extension replied with content type \"" + reply.contentType +
            "\", which cannot be shown.";
   return {};
+}
+
+// Shows the jobs in a panel of the panel agent, whose web engine is already running; nullopt
+// (and nothing shown) when the agent cannot be used.
+std::optional<int> showInAgent(const std::vector<Job>& jobs, const Options& options) {
+  if (std::getenv("LUMIVALE_NO_PANEL_AGENT"))
+    return std::nullopt;
+  PanelAgentRequest request;
+  for (const Job& job : jobs) {
+    PanelAgentItem item;
+    item.displayName = job.path.filename().string();
+    item.path = job.path.string();
+    item.contentType = job.contentType;
+    item.error = job.error;
+    if (job.extension) {
+      item.appBundle = appBundleOf(*job.extension).string();
+      item.extensionName = job.extension->name;
+      item.extensionExecutable = job.extension->executable.string();
+    }
+    request.items.push_back(std::move(item));
+  }
+  if (const char* probe = std::getenv("LUMIVALE_PANEL_PROBE"))
+    request.probe = probe;
+  request.desktop = PanelAgentRequest::currentDesktop();
+  std::string why;
+  const std::optional<PanelAgentClient::Outcome> outcome = PanelAgentClient::show(request, why);
+  if (!outcome) {
+    if (options.verbose)
+      std::cerr << "qlmanage: showing the panel without the panel agent (" << why << ")\n";
+    return std::nullopt;
+  }
+  return outcome->failed > 0 ? 1 : 0;
 }
 
 // Shows the jobs in the preview panel. Every request is sent before the panel starts, so the
@@ -302,8 +335,11 @@ int main(int argc, char** argv) {
 
   ProcessPool processes(options.timeout, options.verbose);
   ReplySource source(options, processes);
-  if (inPanel)
+  if (inPanel) {
+    if (std::optional<int> status = showInAgent(jobs, options))
+      return *status;
     return showInPanel(argc, argv, jobs, source);
+  }
 
   fs::path outputDirectory;
   if (options.outputDirectory) {
