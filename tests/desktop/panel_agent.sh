@@ -80,7 +80,7 @@ check "its error is shown" grep -q 'ready item=0 .*"error":".\+' "$home/broken.l
 LUMIVALE_PANEL_PROBE=report "$qlmanage" -p "$docs/second.md" 2>"$home/killed.log" &
 caller=$!
 line_within "$home/killed.log" "ready item=0" 60
-check "the panel of a caller about to go is open" xdotool search --onlyvisible --name "^Second\$"
+check "the panel of a caller about to go is open" bash -c "xdotool search --onlyvisible --name '^Second$' >/dev/null"
 kill -KILL $caller
 wait $caller 2>/dev/null
 check "the panel closes when its caller is killed" window_gone Second
@@ -119,6 +119,8 @@ show "$home/broken-agent.log" "$docs/second.md"
 check "when the agent cannot start, qlmanage shows the panel itself" test $? = 0
 check "  and its page was shown" grep -q 'ready item=0 .*"text":"Second' "$home/broken-agent.log"
 "$qlmanage" -r -q
+# The preview server started under this bus would outlive it until its idle time-out.
+for pid in $(pgrep -f "^$build/quicklookd"); do kill "$pid"; done
 
 [ "$failures" -eq 0 ] || { echo "--- logs"; tail -n 5 "$home"/*.log; exit 1; }
 echo "all panel agent checks passed"
