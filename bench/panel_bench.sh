@@ -37,6 +37,7 @@ if [ -z "${LUMIVALE_PANEL_BENCH_INSIDE:-}" ]; then
 fi
 home=$LUMIVALE_PANEL_BENCH_INSIDE
 qlmanage=$build/qlmanage
+app="$build/Lumivale Quick Look.app"
 export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
 export LUMIVALE_PANEL_PROBE=exit-after-first-text
 
@@ -115,12 +116,12 @@ for doc in README.md README-diagram.md notebook-20mb.ipynb; do
   for ((i = 0; i < runs; i++)); do
     stop_server
     touch "$file"
-    cold+=("$(first_text_ms "$qlmanage" -p "$file")")
+    cold+=("$(first_text_ms "$qlmanage" -p --app "$app" "$file")")
     touch "$file"
-    warm+=("$(first_text_ms "$qlmanage" -p "$file")")
+    warm+=("$(first_text_ms "$qlmanage" -p --app "$app" "$file")")
     warm_breakdown=$(cat "$home/breakdown")
-    cached+=("$(first_text_ms "$qlmanage" -p "$file")")
-    alone+=("$(first_text_ms env -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR=/nonexistent "$qlmanage" -p "$file")")
+    cached+=("$(first_text_ms "$qlmanage" -p --app "$app" "$file")")
+    alone+=("$(first_text_ms env -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR=/nonexistent "$qlmanage" -p --app "$app" "$file")")
   done
   printf '%-22s %8s ms %7s ms %7s ms %7s ms\n' "$doc ($(( $(stat -c %s "$file") / 1024 )) KB)" \
     "$(printf '%s\n' "${cold[@]}" | median)" "$(printf '%s\n' "${warm[@]}" | median)" \

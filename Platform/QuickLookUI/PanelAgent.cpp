@@ -220,8 +220,10 @@ void PanelAgent::panelClosed(QLPreviewPanel* panel) {
   open.connection.send(
       open.call.createReply(QList<QVariant>{panel->failedItems(), panel->pendingItems()}));
   panel->removeEventFilter(this);
+  // The page may still report (a probe's last line) until the panel is gone: the stream is
+  // closed after it.
+  connect(panel, &QObject::destroyed, [messages = open.messages] { std::fclose(messages); });
   panel->deleteLater();
-  std::fclose(open.messages);
   if (!panels_.empty())
     return;
   if (leaving_) {
