@@ -119,19 +119,26 @@ QLPreviewReply MarkdownPreviewProvider::providePreview(const QLFilePreviewReques
   const std::string& text = document.text;
   std::string markdown;
   QLPreviewReplyAttachments attachments;
+  std::vector<std::string> dependencies; // every image file looked for, found or not
   if (isMermaidSource(request.fileURL.pathExtension(), text)) {
     markdown = wrapMermaidSource(text);
   } else {
+    const InlineLocalAssets::Reader read = InlineLocalAssets::boundedFileReader(kPerImageByteCap);
     InlineLocalAssets::MarkdownResult result = InlineLocalAssets::rewriteMarkdownImages(
         text, request.fileURL.deletingLastPathComponent(),
-        InlineLocalAssets::boundedFileReader(kPerImageByteCap), kPerImageByteCap,
-        kCumulativeByteCap);
+        [&](const URL& url) {
+          dependencies.push_back(url.path());
+          return read(url);
+        },
+        kPerImageByteCap, kCumulativeByteCap);
     markdown = std::move(result.markdown);
     attachments = PreviewReplyBuilder::replyAttachments(result.attachments);
   }
   if (document.cutNotice)
     markdown += "\n\n" + *document.cutNotice + "\n";
   std::string html = MarkdownRenderer::renderHTML(markdown, Bundle::main());
-  return PreviewReplyBuilder::makeReply(std::move(html), std::move(attachments), request.fileURL,
-                                        kContentSize);
+  QLPreviewReply reply = PreviewReplyBuilder::makeReply(std::move(html), std::move(attachments),
+                                                        request.fileURL, kContentSize);
+  reply.dependencies = std::move(dependencies);
+  return reply;
 }

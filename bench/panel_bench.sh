@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # From `qlmanage -p FILE` to the first screen of text in the preview panel, for a small README,
 # a README with a diagram and a 20 MB notebook:
-#   cold    no preview server running: the bus starts it, it starts the extension;
-#   warm    the server and its extension process running, the document changed since (so the
-#           reply is made afresh);
-#   cached  the server running and the unchanged document's reply in its cache;
-#   alone   no session bus: qlmanage runs the extension itself.
-# Every run starts qlmanage (and with it the web engine) afresh. The panel's probe reports the
+#   cold    neither the preview server nor the panel agent running: the bus starts both, the
+#           server starts the extension, the agent its web engine;
+#   warm    the server (with its extension process) and the agent (with its pre-warmed web
+#           view) running, the document changed since (so the reply is made afresh);
+#   cached  as warm, with the unchanged document's reply in the server's cache;
+#   alone   no session bus: qlmanage runs the extension and the web engine itself.
+# Every run starts qlmanage afresh. The panel's probe reports the
 # wall-clock time at which the page's first text was painted (two animation frames after it was
 # in the document); the figure is that time minus the moment qlmanage was started. For the last
-# warm run of each document the panel's timeline is shown too: application object made, web
-# engine ready, reply there, page load started and finished.
+# warm run of each document the panel's timeline is shown too: request at the agent, panel made,
+# reply there, page load started and finished.
 #
 #   bench/panel_bench.sh [BUILD_DIR] [RUNS]      (RUNS per figure, default 5; the median is shown)
 #
@@ -26,12 +27,17 @@ if [ -z "${LUMIVALE_PANEL_BENCH_INSIDE:-}" ]; then
   home=$(mktemp -d)
   trap 'rm -rf "$home"' EXIT
   XDG_DATA_HOME=$home/data "$build/quicklookd" --install >/dev/null
+  XDG_DATA_HOME=$home/data "$build/qlpanelagent" --install >/dev/null
+  echo "load: $(uptime)"
+  # Exported before the bus starts, so that the panel agent it starts has them too.
+  export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
   XDG_DATA_HOME=$home/data LUMIVALE_PANEL_BENCH_INSIDE=$home \
     xvfb-run -a -s "-screen 0 1600x1200x24" dbus-run-session -- bash "$0" "$build" "$runs" 2>/dev/null
   exit $?
 fi
 home=$LUMIVALE_PANEL_BENCH_INSIDE
 qlmanage=$build/qlmanage
+app="$build/Lumivale Quick Look.app"
 export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
 export LUMIVALE_PANEL_PROBE=exit-after-first-text
 
@@ -82,7 +88,7 @@ with open(sys.argv[2], "w", encoding="utf-8") as f:
     json.dump(make_notebooks.image_notebook(20 * make_notebooks.MB, random.Random(7)), f, indent=1)
 PY
 
-server_pids() { pgrep -f "^$build/quicklookd" || true; }
+server_pids() { pgrep -f "^$build/(quicklookd|qlpanelagent)" || true; }
 stop_server() {
   local pid
   for pid in $(server_pids); do kill "$pid"; done
@@ -110,12 +116,12 @@ for doc in README.md README-diagram.md notebook-20mb.ipynb; do
   for ((i = 0; i < runs; i++)); do
     stop_server
     touch "$file"
-    cold+=("$(first_text_ms "$qlmanage" -p "$file")")
+    cold+=("$(first_text_ms "$qlmanage" -p --app "$app" "$file")")
     touch "$file"
-    warm+=("$(first_text_ms "$qlmanage" -p "$file")")
+    warm+=("$(first_text_ms "$qlmanage" -p --app "$app" "$file")")
     warm_breakdown=$(cat "$home/breakdown")
-    cached+=("$(first_text_ms "$qlmanage" -p "$file")")
-    alone+=("$(first_text_ms env -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR=/nonexistent "$qlmanage" -p "$file")")
+    cached+=("$(first_text_ms "$qlmanage" -p --app "$app" "$file")")
+    alone+=("$(first_text_ms env -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR=/nonexistent "$qlmanage" -p --app "$app" "$file")")
   done
   printf '%-22s %8s ms %7s ms %7s ms %7s ms\n' "$doc ($(( $(stat -c %s "$file") / 1024 )) KB)" \
     "$(printf '%s\n' "${cold[@]}" | median)" "$(printf '%s\n' "${warm[@]}" | median)" \
@@ -123,3 +129,4 @@ for doc in README.md README-diagram.md notebook-20mb.ipynb; do
   printf '    last warm run (ms after start): %s\n' "$warm_breakdown"
 done
 stop_server
+echo "load: $(uptime)"

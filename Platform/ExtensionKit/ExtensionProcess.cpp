@@ -1,6 +1,7 @@
 #include "ExtensionKit/ExtensionProcess.h"
 
 #include "ExtensionKit/ExtensionSandbox.h"
+#include "ExtensionKit/SpawnThread.h"
 #include "QuickLook/PreviewServiceError.h"
 
 #include <cerrno>
@@ -159,8 +160,12 @@ ExtensionProcess::Child& ExtensionProcess::startChild() {
   posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
   const std::string launcher = options_.launcher.string();
   const std::string executable = executable_.string();
-  char* argv[] = {const_cast<char*>(launcher.c_str()), const_cast<char*>(executable.c_str()),
-                  nullptr};
+  // The launcher has the extension die with this process (it names its parent so that it can
+  // tell when it was orphaned before it asked).
+  std::string parent = std::to_string(::getpid());
+  char parentOption[] = "--parent";
+  char* argv[] = {const_cast<char*>(launcher.c_str()), parentOption, parent.data(),
+                  const_cast<char*>(executable.c_str()), nullptr};
   // The extension starts with no signal blocked and every signal at its default action,
   // whatever the starting thread of the host had set.
   posix_spawnattr_t attributes;
@@ -172,7 +177,8 @@ ExtensionProcess::Child& ExtensionProcess::startChild() {
   posix_spawnattr_setsigdefault(&attributes, &all);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   pid_t pid = -1;
-  const int error = ::posix_spawn(&pid, launcher.c_str(), &actions, &attributes, argv, environ);
+  const int error = SpawnThread::run(
+      [&] { return ::posix_spawn(&pid, launcher.c_str(), &actions, &attributes, argv, environ); });
   posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   ::close(in[0]);

@@ -77,6 +77,7 @@ PreviewWire::Reply wireReply(std::uint64_t id, QLPreviewReply& reply) {
     out.attachments.push_back({identifier, attachment.contentType().identifier(),
                                attachment.contentType().preferredMIMEType().value_or(""),
                                attachment.takeData()});
+  out.dependencies = std::move(reply.dependencies);
   return out;
 }
 

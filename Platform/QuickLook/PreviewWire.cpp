@@ -258,6 +258,9 @@ OutgoingFrame encodeReplyFrame(const Reply& reply) {
       field(a.mimeType);
       field(a.data);
     }
+    putU32(small, static_cast<std::uint32_t>(reply.dependencies.size()));
+    for (const std::string& path : reply.dependencies)
+      field(path);
   }
   flush();
   setPayloadLength(out.owned_, out.size_ - kHeaderSize, kMaxReplyPayload);
@@ -409,6 +412,11 @@ std::optional<Reply> readReply(int fd, std::uint32_t maxPayload) {
       a.data = in->bytes();
       reply.attachments.push_back(std::move(a));
     }
+    const auto dependencies = in->integer(4);
+    if (dependencies > in->remaining() / 4)
+      throw WireError("the reply announces more dependencies than it carries");
+    for (std::uint64_t i = 0; i < dependencies; ++i)
+      reply.dependencies.push_back(in->bytes());
   } else {
     throw WireError("unknown reply status " + std::to_string(status));
   }

@@ -19,7 +19,7 @@
 namespace PreviewWire {
 
 inline constexpr std::uint32_t kMagic = 0x574C514C; // "LQLW" read as little endian
-inline constexpr std::uint16_t kVersion = 2;
+inline constexpr std::uint16_t kVersion = 3;
 inline constexpr std::size_t kHeaderSize = 20;
 // A request names a file; a reply carries a page and its attachments.
 inline constexpr std::uint32_t kMaxRequestPayload = 64 * 1024;
@@ -65,6 +65,7 @@ struct Reply {
   std::string stringEncoding; // IANA name ("utf-8"), or empty
   std::string data;
   std::vector<ReplyAttachment> attachments;
+  std::vector<std::string> dependencies; // see QLPreviewReply::dependencies
   friend bool operator==(const Reply&, const Reply&) = default;
 };
 

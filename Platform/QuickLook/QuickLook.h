@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 struct CGSize {
   double width = 0;
@@ -63,6 +64,10 @@ public:
   std::string title;
   StringEncoding stringEncoding = StringEncoding::unspecified;
   QLPreviewReplyAttachments attachments;
+  // Files besides the document that the reply was made from (an image it carries, or one it
+  // looked for and did not find): a presenter that keeps the reply must make it afresh once
+  // any of them changes. Absolute paths.
+  std::vector<std::string> dependencies;
 
   // The reply's bytes: runs the producer on first use and keeps its result.
   const std::string& data();

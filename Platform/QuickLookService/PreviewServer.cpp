@@ -7,6 +7,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
+#include <chrono>
 #include <cstdio>
 #include <thread>
 #include <unistd.h>
@@ -160,6 +161,9 @@ PreviewWire::Reply PreviewServer::makePreview(const std::string& path,
       return *cached;
 
   const std::uint64_t resetsBefore = resets_;
+  const std::int64_t started = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                   std::chrono::system_clock::now().time_since_epoch())
+                                   .count();
   PreviewWire::Reply reply;
   try {
     // A process found dead (it crashed on an earlier request, or on another one in flight with
@@ -178,9 +182,10 @@ PreviewWire::Reply PreviewServer::makePreview(const std::string& path,
   }
   if (reply.error && resetsBefore != resets_)
     return failure(6, "The preview was cancelled: the preview service was reset.");
-  // Cached only when the document did not change while it was being previewed.
+  // Cached only when neither the document nor a file it draws on changed while it was being
+  // previewed.
   if (!reply.error && key && ReplyCacheKey::of(path, type->identifier()) == key)
-    cache_->insert(*key, std::make_shared<const PreviewWire::Reply>(reply));
+    cache_->insert(*key, std::make_shared<const PreviewWire::Reply>(reply), started);
   return reply;
 }
 

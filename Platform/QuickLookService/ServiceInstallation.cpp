@@ -37,19 +37,27 @@ fs::path dataHome() {
 }
 
 fs::path serviceFilePath(const fs::path& dataHome) {
-  return dataHome / "dbus-1" / "services" /
-         (std::string(PreviewServiceNames::kService) + ".service");
+  return serviceFilePath(dataHome, PreviewServiceNames::kService);
+}
+
+fs::path serviceFilePath(const fs::path& dataHome, const std::string& serviceName) {
+  return dataHome / "dbus-1" / "services" / (serviceName + ".service");
 }
 
 fs::path installServiceFile(const fs::path& dataHome, const fs::path& serverExecutable) {
+  return installServiceFile(dataHome, PreviewServiceNames::kService, serverExecutable);
+}
+
+fs::path installServiceFile(const fs::path& dataHome, const std::string& serviceName,
+                            const fs::path& serverExecutable) {
   const std::string executable = fs::absolute(serverExecutable).lexically_normal().string();
   if (executable.find_first_of("\n\r") != std::string::npos)
     throw std::runtime_error("the server's path cannot be written in a service file");
-  const fs::path target = serviceFilePath(dataHome);
+  const fs::path target = serviceFilePath(dataHome, serviceName);
   std::error_code ec;
   fs::create_directories(target.parent_path(), ec);
-  const std::string text = "[D-BUS Service]\nName=" + std::string(PreviewServiceNames::kService) +
-                           "\nExec=" + quotedForExec(executable) + "\n";
+  const std::string text =
+      "[D-BUS Service]\nName=" + serviceName + "\nExec=" + quotedForExec(executable) + "\n";
   std::string temporary = target.string() + ".XXXXXX";
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0)
@@ -65,8 +73,12 @@ fs::path installServiceFile(const fs::path& dataHome, const fs::path& serverExec
 }
 
 bool uninstallServiceFile(const fs::path& dataHome) {
+  return uninstallServiceFile(dataHome, PreviewServiceNames::kService);
+}
+
+bool uninstallServiceFile(const fs::path& dataHome, const std::string& serviceName) {
   std::error_code ec;
-  return fs::remove(serviceFilePath(dataHome), ec);
+  return fs::remove(serviceFilePath(dataHome, serviceName), ec);
 }
 
 } // namespace ServiceInstallation

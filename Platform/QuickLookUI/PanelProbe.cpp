@@ -70,7 +70,10 @@ const char kProbeScript[] = R"JS((() => {
 } // namespace
 
 std::optional<PanelProbe> PanelProbe::fromEnvironment() {
-  const QByteArray mode = qgetenv("LUMIVALE_PANEL_PROBE");
+  return fromMode(qgetenv("LUMIVALE_PANEL_PROBE"));
+}
+
+std::optional<PanelProbe> PanelProbe::fromMode(const QByteArray& mode) {
   if (mode.isEmpty())
     return std::nullopt;
   PanelProbe probe;

@@ -8,6 +8,7 @@
 // instead of asking with a file dialog.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <optional>
 
@@ -20,6 +21,8 @@ struct PanelProbe {
 
   // The probe the environment asks for, if any.
   static std::optional<PanelProbe> fromEnvironment();
+  // The probe a value of that variable asks for (empty: none).
+  static std::optional<PanelProbe> fromMode(const QByteArray& mode);
   // Adds the probe script (in its own world, so the page cannot see or forge it).
   void install(QWebEngineScriptCollection& scripts) const;
 };

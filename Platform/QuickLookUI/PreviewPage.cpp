@@ -104,6 +104,6 @@ void PreviewPage::javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level,
   }
   const QByteArray text = message.toUtf8();
   const QByteArray source = sourceID.left(200).toUtf8();
-  std::fprintf(stderr, "preview panel: console %s: %s (%s:%d)\n", levelName(level),
+  std::fprintf(messages_, "preview panel: console %s: %s (%s:%d)\n", levelName(level),
                text.constData(), source.constData(), lineNumber);
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QWebEnginePage>
+#include <cstdio>
 #include <functional>
 
 class PreviewPage : public QWebEnginePage {
@@ -18,6 +19,8 @@ public:
   // Clicked links that leave the page (and pop-ups the user asked for) go to `handler`, after
   // the navigation request has been refused; the page itself never follows them.
   void setLinkHandler(std::function<void(const QUrl&)> handler);
+  // Where the other console messages are written (standard error unless set).
+  void setMessageStream(std::FILE* stream) { messages_ = stream; }
 
 protected:
   bool acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) override;
@@ -39,4 +42,5 @@ private:
   QString channelPrefix_;
   std::function<void(const QString&)> channelHandler_;
   std::function<void(const QUrl&)> linkHandler_;
+  std::FILE* messages_ = stderr;
 };

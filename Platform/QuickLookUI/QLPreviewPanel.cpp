@@ -4,9 +4,9 @@
 #include "QuickLookUI/ErrorPage.h"
 #include "QuickLookUI/FindBar.h"
 #include "QuickLookUI/FragmentScroll.h"
+#include "QuickLookUI/PanelEngine.h"
+#include "QuickLookUI/PanelWebView.h"
 #include "QuickLookUI/PreviewPage.h"
-#include "QuickLookUI/PreviewRequestInterceptor.h"
-#include "QuickLookUI/PreviewSchemeHandler.h"
 #include "QuickLookUI/PreviewSchemes.h"
 #include "QuickLookUI/ReadingTools.h"
 #include "QuickLookUI/UserGestureClock.h"
@@ -15,19 +15,15 @@
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QKeyEvent>
-#include <QLoggingCategory>
-#include <QPalette>
 #include <QScreen>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <QWebEngineDownloadRequest>
 #include <QWebEngineProfile>
-#include <QWebEngineSettings>
 #include <QWebEngineView>
 #include <algorithm>
 #include <cstdio>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -47,67 +43,44 @@ std::string failureOf(const PreviewWire::Reply& reply) {
   return {};
 }
 
-void lockDown(QWebEngineSettings* settings) {
-  settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
-  settings->setAttribute(QWebEngineSettings::JavascriptCanAccessClipboard, false);
-  settings->setAttribute(QWebEngineSettings::LocalContentCanAccessRemoteUrls, false);
-  settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
-  settings->setAttribute(QWebEngineSettings::LocalStorageEnabled, false);
-  settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
-  settings->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
-  settings->setAttribute(QWebEngineSettings::ScreenCaptureEnabled, false);
-  settings->setAttribute(QWebEngineSettings::WebRTCPublicInterfacesOnly, true);
-  settings->setAttribute(QWebEngineSettings::DnsPrefetchEnabled, false);
-  settings->setAttribute(QWebEngineSettings::NavigateOnDropEnabled, false);
-  settings->setAttribute(QWebEngineSettings::FocusOnNavigationEnabled, true);
-  settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
-}
-
 } // namespace
 
 QLPreviewPanel::QLPreviewPanel(std::vector<QLPreviewItem> items, bool dark,
-                               std::optional<PanelProbe> probe)
-    : mailbox_(std::make_shared<Mailbox>()), dark_(dark), probe_(std::move(probe)) {
+                               std::optional<PanelProbe> probe, QLPreviewPanelHost host)
+    : mailbox_(std::make_shared<Mailbox>()), dark_(dark), probe_(std::move(probe)),
+      messages_(host.messages),
+      web_(host.web ? std::move(host.web) : std::make_unique<PanelWebView>(dark)) {
   mailbox_->panel = this;
   setAttribute(Qt::WA_DeleteOnClose, false);
   setMinimumSize(kMinimumWidth, kMinimumHeight);
 
-  // An off-the-record profile: no cache, cookies or storage on disk.
-  profile_ = new QWebEngineProfile(this);
-  profile_->setHttpCacheType(QWebEngineProfile::NoCache);
-  profile_->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
-  profile_->setSpellCheckEnabled(false);
-  profile_->setUrlRequestInterceptor(new PreviewRequestInterceptor(profile_));
-  auto* handler = new PreviewSchemeHandler(
+  web_->serve(
       [this](int index) -> std::shared_ptr<const PreviewWire::Reply> {
         return index >= 0 && index < static_cast<int>(slots_.size()) ? slots_[index].reply
                                                                      : nullptr;
       },
-      [this](int index) { return pageURLOf(index); }, [this] { return current_; }, profile_);
-  profile_->installUrlSchemeHandler(PreviewSchemes::kPageScheme, handler);
-  profile_->installUrlSchemeHandler(PreviewSchemes::kAttachmentScheme, handler);
+      [this](int index) { return pageURLOf(index); }, [this] { return current_; });
+  profile_ = web_->profile();
   connect(profile_, &QWebEngineProfile::downloadRequested, this,
           [](QWebEngineDownloadRequest* download) { download->cancel(); });
 
-  page_ = new PreviewPage(profile_, this);
-  lockDown(page_->settings());
+  page_ = web_->page();
+  page_->setMessageStream(messages_);
   FragmentScroll::install(page_->scripts());
   page_->setLinkHandler([this](const QUrl& url) { followLink(url); });
-  page_->setBackgroundColor(dark_ ? QColor(0x0d, 0x11, 0x17) : QColor(Qt::white));
   if (probe_) {
     probe_->install(page_->scripts());
     page_->setConsoleChannel(probe_->channel, [this](const QString& m) { probeMessage(m); });
     // Where the time to the first text goes: engine start, window, page load.
-    auto mark = [](const char* what) {
-      std::fprintf(stderr, "preview panel: timeline %s at=%lld\n", what,
+    auto mark = [messages = messages_](const char* what) {
+      std::fprintf(messages, "preview panel: timeline %s at=%lld\n", what,
                    static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
     };
     mark("engine-ready");
     connect(page_, &QWebEnginePage::loadStarted, this, [mark] { mark("load-started"); });
     connect(page_, &QWebEnginePage::loadFinished, this, [mark] { mark("load-finished"); });
   }
-  view_ = new QWebEngineView(this);
-  view_->setPage(page_);
+  view_ = web_->view();
   view_->setContextMenuPolicy(Qt::NoContextMenu);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
@@ -116,9 +89,9 @@ QLPreviewPanel::QLPreviewPanel(std::vector<QLPreviewItem> items, bool dark,
   tools_->onBack([this] { goBack(); });
   tools_->onForward([this] { goForward(); });
   if (probe_)
-    tools_->setReporter([](const QString& line) {
-      std::fprintf(stderr, "preview panel: %s\n", line.toUtf8().constData());
-      std::fflush(stderr);
+    tools_->setReporter([messages = messages_](const QString& line) {
+      std::fprintf(messages, "preview panel: %s\n", line.toUtf8().constData());
+      std::fflush(messages);
     });
   // Below the page, so that the page's own coordinates are the window's.
   layout->addWidget(tools_->findBar());
@@ -154,9 +127,8 @@ void QLPreviewPanel::startFetching(int index, std::function<PreviewWire::Reply()
 
 QLPreviewPanel::~QLPreviewPanel() {
   qApp->removeEventFilter(this);
-  // The page must go before its profile.
-  delete view_;
-  delete page_;
+  // The view and page go before their profile.
+  web_.reset();
   std::lock_guard lock(mailbox_->mutex);
   mailbox_->panel = nullptr;
 }
@@ -176,7 +148,7 @@ void QLPreviewPanel::replyArrived(int index, PreviewWire::Reply reply) {
   Slot& slot = slots_[index];
   if (std::string failure = failureOf(reply); !failure.empty()) {
     const std::string name = slot.displayName.toStdString();
-    std::fprintf(stderr, "preview panel: %s: %s\n", name.c_str(), failure.c_str());
+    std::fprintf(messages_, "preview panel: %s: %s\n", name.c_str(), failure.c_str());
     PreviewWire::Reply shown;
     shown.id = reply.id;
     shown.title = name;
@@ -213,7 +185,7 @@ void QLPreviewPanel::present() {
       std::clamp(height, kMinimumHeight, std::max(kMinimumHeight, screen.height() * 9 / 10)));
   resize(size);
   if (probe_)
-    std::fprintf(stderr, "preview panel: timeline reply at=%lld\n",
+    std::fprintf(messages_, "preview panel: timeline reply at=%lld\n",
                  static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
   if (!isVisible()) {
     move(screen.center() - QPoint(size.width() / 2, size.height() / 2));
@@ -236,15 +208,16 @@ void QLPreviewPanel::probeMessage(const QString& message) {
   const QString kind = message.left(space);
   const QByteArray detail = message.mid(space + 1).toUtf8();
   if (kind == QLatin1String("first-text")) {
-    std::fprintf(stderr, "preview panel: first text item=%d at=%s\n", current_, detail.constData());
+    std::fprintf(messages_, "preview panel: first text item=%d at=%s\n", current_,
+                 detail.constData());
     if (probe_->exit == PanelProbe::Exit::afterFirstText)
       close();
   } else if (kind == QLatin1String("ready")) {
-    std::fprintf(stderr, "preview panel: ready item=%d %s\n", current_, detail.constData());
+    std::fprintf(messages_, "preview panel: ready item=%d %s\n", current_, detail.constData());
     if (probe_->exit == PanelProbe::Exit::afterReady)
       close();
   }
-  std::fflush(stderr);
+  std::fflush(messages_);
 }
 
 bool QLPreviewPanel::eventFilter(QObject* watched, QEvent* event) {
@@ -275,29 +248,9 @@ bool QLPreviewPanel::eventFilter(QObject* watched, QEvent* event) {
 
 PanelResult runPreviewPanel(int argc, char** argv, std::vector<QLPreviewItem> items,
                             LinkedPreviewSource linked) {
-  // Chromium's own sandbox cannot run as root; everything shown is served from memory and
-  // blocked from the network either way.
-  if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
-    qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-  PreviewSchemes::registerSchemes();
-  // The engine's start-up report is noise on a user's terminal.
-  if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
-    QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
-  QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  PanelEngine::prepare();
   QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Lumivale Quick Look"));
-  QApplication::setDesktopFileName(QStringLiteral("com.lumivale.quicklook.panel"));
-
-  // The engine reads its switches when the first profile is made: the page's
-  // prefers-color-scheme follows the desktop through the engine's native theme.
-  // The desktop's stated preference, else the Qt platform theme's palette.
-  const bool dark = DesktopAppearance::prefersDark().value_or(
-      QApplication::palette().color(QPalette::Window).lightness() < 128);
-  if (dark) {
-    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-    qputenv("QTWEBENGINE_CHROMIUM_FLAGS",
-            flags + (flags.isEmpty() ? "" : " ") + "--force-dark-mode");
-  }
+  const bool dark = PanelEngine::configure();
   std::optional<PanelProbe> probe = PanelProbe::fromEnvironment();
   if (probe)
     std::fprintf(stderr, "preview panel: timeline application at=%lld\n",

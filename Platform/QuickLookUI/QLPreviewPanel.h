@@ -13,12 +13,14 @@
 
 #include <QString>
 #include <QWidget>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <vector>
 
+class PanelWebView;
 class PreviewPage;
 class ReadingTools;
 class UserGestureClock;
@@ -33,12 +35,19 @@ struct QLPreviewItem {
   QString filePath; // the document's absolute path, if known: its relative links resolve there
 };
 
+// Where a panel runs: a web view made ahead of time (else it makes its own), and where its
+// messages (failures, the page's console, the probe's reports) are written.
+struct QLPreviewPanelHost {
+  std::unique_ptr<PanelWebView> web;
+  std::FILE* messages = stderr;
+};
+
 class QLPreviewPanel : public QWidget {
 public:
   // Starts fetching every item's reply at once and shows the first item as soon as its reply
   // arrives. `dark`: the desktop's appearance (the page follows it on its own).
   QLPreviewPanel(std::vector<QLPreviewItem> items, bool dark,
-                 std::optional<PanelProbe> probe = std::nullopt);
+                 std::optional<PanelProbe> probe = std::nullopt, QLPreviewPanelHost host = {});
   ~QLPreviewPanel() override;
 
   // Where documents reached through links come from; without one, such links are refused.
@@ -75,6 +84,8 @@ private:
 
   // Following links (QLPreviewPanelLinks.cpp).
   void followLink(const QUrl& url);
+  // A line about the panel's links for its message stream.
+  void note(const QString& line) const;
   void openLinkedDocument(const QString& path, const QString& fragment);
   void showLinkProblem(const QString& name, const QString& problem);
   void navigateTo(int index, const QString& fragment);
@@ -93,6 +104,8 @@ private:
   LinkedPreviewSource linked_;
   bool dark_;
   std::optional<PanelProbe> probe_;
+  std::FILE* messages_;
+  std::unique_ptr<PanelWebView> web_; // owns the profile, page and view below
   QWebEngineProfile* profile_;
   PreviewPage* page_;
   QWebEngineView* view_;

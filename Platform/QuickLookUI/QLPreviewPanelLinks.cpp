@@ -14,14 +14,10 @@
 #include <QFileInfo>
 #include <cstdio>
 
-namespace {
-
-void note(const QString& line) {
-  std::fprintf(stderr, "preview panel: %s\n", line.toUtf8().constData());
-  std::fflush(stderr);
+void QLPreviewPanel::note(const QString& line) const {
+  std::fprintf(messages_, "preview panel: %s\n", line.toUtf8().constData());
+  std::fflush(messages_);
 }
-
-} // namespace
 
 void QLPreviewPanel::followLink(const QUrl& url) {
   const QString address = url.toDisplayString().left(200);

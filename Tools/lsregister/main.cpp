@@ -4,6 +4,7 @@
 
 #include "LaunchServices/BundleScan.h"
 #include "LaunchServices/Registration.h"
+#include "QuickLookService/PanelAgentNames.h"
 #include "QuickLookService/ServiceInstallation.h"
 
 #include <cstdlib>
@@ -43,11 +44,22 @@ fs::path neighbouringPreviewTool() {
   return neighbouringTool("qlmanage");
 }
 
-// The session bus starts the preview server beside this tool on the first preview request.
-void installPreviewServer() {
+// The session bus starts the preview server and the panel agent beside this tool on the first
+// request for each.
+void installPreviewServices() {
   const fs::path server = neighbouringTool("quicklookd");
   if (::access(server.c_str(), X_OK) == 0)
     ServiceInstallation::installServiceFile(ServiceInstallation::dataHome(), server);
+  const fs::path agent = neighbouringTool("qlpanelagent");
+  if (::access(agent.c_str(), X_OK) == 0)
+    ServiceInstallation::installServiceFile(ServiceInstallation::dataHome(),
+                                            PanelAgentNames::kService, agent);
+}
+
+void uninstallPreviewServices() {
+  ServiceInstallation::uninstallServiceFile(ServiceInstallation::dataHome());
+  ServiceInstallation::uninstallServiceFile(ServiceInstallation::dataHome(),
+                                            PanelAgentNames::kService);
 }
 
 void printWarnings(const std::vector<std::string>& warnings) {
@@ -111,10 +123,10 @@ int main(int argc, char** argv) {
     try {
       if (unregister) {
         registration.unregisterBundle(bundle);
-        ServiceInstallation::uninstallServiceFile(ServiceInstallation::dataHome());
+        uninstallPreviewServices();
       } else {
         registration.registerBundle(bundle, options);
-        installPreviewServer();
+        installPreviewServices();
       }
     } catch (const std::exception& e) {
       std::cerr << "lsregister: " << e.what() << "\n";

@@ -3,6 +3,7 @@
 #include "PlugInKit/PreviewPlugInChoice.h"
 #include "PlugInKit/QuickLookServiceReset.h"
 #include "QuickLookService/PreviewServiceClient.h"
+#include "QuickLookUI/PanelAgentClient.h"
 
 #include <iostream>
 #include <set>
@@ -30,6 +31,11 @@ int reset(bool cache, bool quiet) {
     // A preview server on the session bus is told at once (none running is a success).
     if (std::string why; !PreviewServiceClient::reset(cache, why)) {
       std::cerr << "qlmanage: cannot reset the preview server: " << why << "\n";
+      return 1;
+    }
+    // The panel agent closes its panels and quits: the next panel starts afresh.
+    if (std::string why; !PanelAgentClient::quit(why)) {
+      std::cerr << "qlmanage: cannot reset the panel agent: " << why << "\n";
       return 1;
     }
     if (!quiet)

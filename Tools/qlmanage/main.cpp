@@ -4,10 +4,11 @@
 // it in the preview panel (-p). -r and -m address the service itself (ServiceCommands).
 
 #include "ExtensionKit/ExtensionProcess.h"
-#include "ExtensionLookup.h"
 #include "PreviewOutput.h"
 #include "QuickLook/PreviewServiceError.h"
+#include "QuickLookService/ExtensionLookup.h"
 #include "QuickLookService/PreviewServiceClient.h"
+#include "QuickLookUI/PanelAgentClient.h"
 #include "QuickLookUI/QLPreviewPanel.h"
 #include "ServiceCommands.h"
 #include "UniformTypeIdentifiers/UTType.h"
@@ -140,17 +141,17 @@ struct Job {
 Job makeJob(const std::string& argument, const std::optional<std::string>& contentType,
             ExtensionLookup& lookup) {
   Job job{argument, fs::absolute(argument), {}, nullptr, {}};
-  std::optional<UTType> type =
-      contentType
-          ? UTType::fromIdentifier(*contentType)
-          : UTType::fromFilenameExtension(
-                job.path.has_extension() ? job.path.extension().string().substr(1) : std::string(),
-                UTType::data);
-  if (!type) {
-    job.error = "The content type of the file cannot be determined (use -c CONTENT_TYPE).";
-  } else {
+  if (!contentType) {
+    job.extension = lookup.extensionForFile(job.path, job.contentType, job.error);
+    if (job.contentType.empty())
+      job.error = "The content type of the file cannot be determined (use -c CONTENT_TYPE).";
+    return job;
+  }
+  if (std::optional<UTType> type = UTType::fromIdentifier(*contentType)) {
     job.contentType = type->identifier();
     job.extension = lookup.extensionFor(*type, job.error);
+  } else {
+    job.error = "The content type of the file cannot be determined (use -c CONTENT_TYPE).";
   }
   return job;
 }
@@ -196,8 +197,8 @@ public:
   PreviewWire::Reply fetch(const Job& job) {
     if (serverUsable_) {
       std::string why;
-      if (auto reply = PreviewServiceClient::preview(appBundleOf(*job.extension), job.path.string(),
-                                                     job.contentType, why))
+      if (auto reply = PreviewServiceClient::preview(ExtensionLookup::appBundleOf(*job.extension),
+                                                     job.path.string(), job.contentType, why))
         return std::move(*reply);
       // Not there: do not ask again in this run (and say so once).
       if (serverUsable_.exchange(false) && verbose_)
@@ -212,17 +213,6 @@ public:
   }
 
 private:
-  // The app bundle that holds an extension: .../X.app/Contents/PlugIns/Y.appex/Contents/MacOS/Y.
-  static fs::path appBundleOf(const PreviewExtension& extension) {
-    return extension.executable
-        .parent_path()  // MacOS
-        .parent_path()  // Contents
-        .parent_path()  // Y.appex
-        .parent_path()  // PlugIns
-        .parent_path()  // Contents
-        .parent_path(); // X.app
-  }
-
   bool verbose_;
   ProcessPool& processes_;
   std::atomic<bool> serverUsable_;
@@ -244,6 +234,40 @@ std::string replyError(const PreviewWire::Reply& reply) {
     return "The preview extension replied with content type \"" + reply.contentType +
            "\", which cannot be shown.";
   return {};
+}
+
+// Shows the jobs in a panel of the panel agent, whose web engine is already running; nullopt
+// (and nothing shown) when the agent cannot be used.
+std::optional<int> showInAgent(const std::vector<Job>& jobs, const Options& options) {
+  if (std::getenv("LUMIVALE_NO_PANEL_AGENT"))
+    return std::nullopt;
+  PanelAgentRequest request;
+  for (const Job& job : jobs) {
+    PanelAgentItem item;
+    item.displayName = job.path.filename().string();
+    item.path = job.path.string();
+    item.contentType = job.contentType;
+    item.error = job.error;
+    if (job.extension) {
+      item.appBundle = ExtensionLookup::appBundleOf(*job.extension).string();
+      item.extensionName = job.extension->name;
+      item.extensionExecutable = job.extension->executable.string();
+    }
+    request.items.push_back(std::move(item));
+  }
+  if (const char* probe = std::getenv("LUMIVALE_PANEL_PROBE"))
+    request.probe = probe;
+  request.desktop = PanelAgentRequest::currentDesktop();
+  if (options.app)
+    request.app = fs::absolute(*options.app).string();
+  std::string why;
+  const std::optional<PanelAgentClient::Outcome> outcome = PanelAgentClient::show(request, why);
+  if (!outcome) {
+    if (options.verbose)
+      std::cerr << "qlmanage: showing the panel without the panel agent (" << why << ")\n";
+    return std::nullopt;
+  }
+  return outcome->failed > 0 ? 1 : 0;
 }
 
 // Shows the jobs in the preview panel. Every request is sent before the panel starts, so the
@@ -328,8 +352,11 @@ int main(int argc, char** argv) {
 
   ProcessPool processes(options.timeout, options.verbose);
   ReplySource source(options, processes);
-  if (inPanel)
+  if (inPanel) {
+    if (std::optional<int> status = showInAgent(jobs, options))
+      return *status;
     return showInPanel(argc, argv, jobs, source, *lookup);
+  }
 
   fs::path outputDirectory;
   if (options.outputDirectory) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The preview server's life on a private session bus: started on demand through its activation
 # file, extension processes kept warm under it, a crashed extension replaced, reset (with and
-# without its cache, requests in flight failing cleanly), and its exit when idle.
+# without its cache, requests in flight failing cleanly), replies made afresh when an image beside
+# the document changes, its exit when idle, and its extensions ending when it is killed.
 # usage: server_lifecycle.sh BUILD_DIR   (runs itself under dbus-run-session)
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -96,6 +97,24 @@ else
 fi
 check "the server answers after a reset in flight" "$qlmanage" -o "$home/out" "$docs/other.md"
 
+# An image beside a Markdown document travels inside its reply: editing the image (same size,
+# same document) or adding one the document names must not be answered from the cache.
+printf '![pic](pic.bin) ![later](later.bin)\n' > "$docs/pictured.md"
+printf 'AAAA' > "$docs/pic.bin"
+attachments() { cat "$home/out/pictured.md.qlpreview"/lumivale-asset-* 2>/dev/null; }
+"$qlmanage" -o "$home/out" "$docs/pictured.md"
+check "the image travels with the reply" test "$(attachments)" = AAAA
+printf 'BBBB' > "$docs/pic.bin"
+"$qlmanage" -o "$home/out" "$docs/pictured.md"
+check "an edited image beside the document is not answered from the cache" test "$(attachments)" = BBBB
+printf 'CC' > "$docs/later.bin"
+"$qlmanage" -o "$home/out" "$docs/pictured.md"
+check "an image that appeared beside the document is not answered from the cache" test "$(attachments)" = BBBBCC
+markdown=$(extension_pid MarkdownLens)
+kill -STOP "$markdown"
+check "with nothing changed, the reply comes from the cache again" timeout 5 "$qlmanage" -o "$home/out" "$docs/pictured.md"
+kill -CONT "$markdown"
+
 # Without the bus, qlmanage works on its own.
 check "without a session bus qlmanage previews on its own" \
   env -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR=/nonexistent "$qlmanage" -o "$home/alone" "$docs/notes.md"
@@ -109,6 +128,18 @@ check "the idle server exits" gone_within "$server" 30
 check "its extension processes end with it" gone_within "$markdown" 5
 check "a new request starts the server again" "$qlmanage" -o "$home/out" "$docs/notes.md"
 check "a new server is running" test -n "$(server_pid)" -a "$(server_pid)" != "$server"
+
+# A server killed outright takes its extensions with it, even one stuck on a request.
+server=$(server_pid)
+markdown=$(extension_pid MarkdownLens)
+kill -STOP "$markdown"
+printf '# Stuck\n' > "$docs/stuck.md"
+"$qlmanage" -o "$home/out" "$docs/stuck.md" >/dev/null 2>&1 &
+stuck=$!
+sleep 0.5
+kill -KILL "$server"
+check "a hung extension ends when its server is killed" gone_within "$markdown" 5
+wait "$stuck" 2>/dev/null
 "$qlmanage" -r
 
 [ "$failures" -eq 0 ] || exit 1

@@ -3,10 +3,13 @@
 #include "TestExtensions.h"
 
 #include <chrono>
+#include <csignal>
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 using TestExtensions::ScopedEnvironment;
@@ -128,6 +131,61 @@ TEST_F(ExtensionProcessTest, DestroyingWithAHungRequestEndsWithinTheTimeOut) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
   ASSERT_EQ(hung.wait_for(0s), std::future_status::ready);
   EXPECT_EQ(hung.get().error->code, ExtensionProcess::kTimedOut);
+}
+
+// Whether `pid` has ended (a zombie waiting for whoever adopted it counts as ended).
+bool endedWithin(pid_t pid, std::chrono::milliseconds limit) {
+  for (const auto end = std::chrono::steady_clock::now() + limit;
+       std::chrono::steady_clock::now() < end; std::this_thread::sleep_for(20ms)) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line))
+      return true;
+    const auto close = line.rfind(')');
+    if (close != std::string::npos && line.compare(close + 1, 3, " Z ") == 0)
+      return true;
+  }
+  return false;
+}
+
+// A host killed outright (no destructor runs) takes its extension with it, even one stuck on a
+// request; and an extension outlives the thread that happened to start it (the kernel ties
+// the parent-death signal to that thread).
+TEST_F(ExtensionProcessTest, AHungExtensionDiesWithItsKilledHostButNotWithItsStartingThread) {
+  const std::string answered = document("a.txt");
+  const std::string hang = document("hang.txt");
+  const ExtensionProcess::Options hostOptions = options();
+  int report[2];
+  ASSERT_EQ(::pipe(report), 0);
+  const pid_t host = ::fork();
+  ASSERT_GE(host, 0);
+  if (host == 0) {
+    ::close(report[0]);
+    std::unique_ptr<ExtensionProcess> process;
+    std::thread([&] {
+      process = std::make_unique<ExtensionProcess>(
+          "FaultLens", TestExtensions::executable("FaultLens"), hostOptions);
+    }).join();
+    std::this_thread::sleep_for(100ms);
+    const PreviewWire::Reply reply = process->request(answered).get();
+    pid_t pid = reply.data.rfind("pid ", 0) == 0 ? std::stoi(reply.data.substr(4)) : -1;
+    auto stuck = process->request(hang);
+    std::this_thread::sleep_for(200ms); // the extension is inside the hung request
+    if (::write(report[1], &pid, sizeof pid) != sizeof pid)
+      ::_exit(1);
+    ::pause();
+    ::_exit(0);
+  }
+  ::close(report[1]);
+  pid_t extension = -1;
+  const ssize_t got = ::read(report[0], &extension, sizeof extension);
+  ::close(report[0]);
+  ASSERT_EQ(got, static_cast<ssize_t>(sizeof extension)) << "the host did not report";
+  ASSERT_GT(extension, 0) << "the extension did not answer after its starting thread ended";
+  EXPECT_EQ(::kill(extension, 0), 0) << "the extension is running before its host is killed";
+  ::kill(host, SIGKILL);
+  ::waitpid(host, nullptr, 0);
+  EXPECT_TRUE(endedWithin(extension, 5000ms));
 }
 
 TEST_F(ExtensionProcessTest, TerminateFailsRequestsInFlightAndRestartsOnDemand) {

@@ -22,6 +22,7 @@ Reply sampleReply() {
   reply.attachments.push_back(
       {"lumivale-asset-0", "public.png", "image/png", std::string(3, '\0')});
   reply.attachments.push_back({"lumivale-asset-1", "public.data", "", ""});
+  reply.dependencies = {"/docs/red.png", "/docs/not there.png"};
   return reply;
 }
 

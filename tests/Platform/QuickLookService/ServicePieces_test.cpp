@@ -1,6 +1,7 @@
 // The preview server's parts that need no bus: the reply cache, the hand-over of replies in
 // memory files, the activation file, and the pool of warm extension processes.
 #include "QuickLookService/ExtensionProcessPool.h"
+#include "QuickLookService/PanelAgentNames.h"
 #include "QuickLookService/ReplyCache.h"
 #include "QuickLookService/ReplyTransfer.h"
 #include "QuickLookService/ServiceInstallation.h"
@@ -54,6 +55,45 @@ TEST(ReplyCache, AnEntryHoldsOnlyWhileTheDocumentIsUnchanged) {
   EXPECT_EQ(cache.find(*ReplyCacheKey::of(document, "net.daringfireball.markdown")), nullptr);
   EXPECT_EQ(ReplyCacheKey::of(folder, "public.folder"), std::nullopt);
   EXPECT_EQ(ReplyCacheKey::of(folder / "missing.md", "x"), std::nullopt);
+  fs::remove_all(folder);
+}
+
+// A Markdown document's reply carries its images: editing one, or adding one it looked for,
+// must make the reply afresh, though the document itself is unchanged.
+TEST(ReplyCache, AnEntryIsDroppedWhenAFileItWasMadeFromChanges) {
+  const fs::path folder = temporaryFolder();
+  const fs::path document = folder / "a.md";
+  const fs::path image = folder / "red.png";
+  const fs::path missing = folder / "later.png";
+  write(document, "![](red.png) ![](later.png)\n");
+  write(image, "PNG1");
+  const auto key = ReplyCacheKey::of(document, "net.daringfireball.markdown");
+  ASSERT_TRUE(key);
+  auto made = [&] {
+    auto reply = std::make_shared<PreviewWire::Reply>(*page(10));
+    reply->dependencies = {image.string(), missing.string()};
+    return reply;
+  };
+  ReplyCache cache(1 << 20);
+  cache.insert(*key, made());
+  ASSERT_NE(cache.find(*key), nullptr);
+
+  write(image, "PNG2"); // same size; a new change time (and inode number kept)
+  EXPECT_EQ(cache.find(*key), nullptr);
+  EXPECT_EQ(cache.entries(), 0u); // the stale entry is gone, not only skipped
+
+  cache.insert(*key, made());
+  ASSERT_NE(cache.find(*key), nullptr);
+  write(missing, "PNG"); // an image it looked for appeared
+  EXPECT_EQ(cache.find(*key), nullptr);
+
+  // A reply whose image changed while it was being made is not kept at all.
+  const std::int64_t imageChanged = FileState::of(image.string()).changedNanoseconds;
+  cache.insert(*key, made(), imageChanged + 1000000000); // made a second after the change
+  EXPECT_NE(cache.find(*key), nullptr);
+  cache.clear();
+  cache.insert(*key, made(), imageChanged);
+  EXPECT_EQ(cache.find(*key), nullptr);
   fs::remove_all(folder);
 }
 
@@ -123,8 +163,18 @@ TEST(ServiceInstallation, WritesTheActivationFileNamingTheServer) {
   EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1);
   EXPECT_THROW(ServiceInstallation::installServiceFile(data, "/bad\nExec=/bin/sh"),
                std::runtime_error);
+  // The panel agent's file lives beside it, under its own name; each is removed alone.
+  const fs::path agent = ServiceInstallation::installServiceFile(data, PanelAgentNames::kService,
+                                                                 "/opt/ql/qlpanelagent");
+  EXPECT_EQ(agent, data / "dbus-1/services/com.lumivale.quicklook.PanelAgent.service");
+  std::stringstream agentText;
+  agentText << std::ifstream(agent).rdbuf();
+  EXPECT_EQ(agentText.str(), "[D-BUS Service]\nName=com.lumivale.quicklook.PanelAgent\n"
+                             "Exec=\"/opt/ql/qlpanelagent\"\n");
   EXPECT_TRUE(ServiceInstallation::uninstallServiceFile(data));
   EXPECT_FALSE(ServiceInstallation::uninstallServiceFile(data));
+  EXPECT_TRUE(fs::exists(agent));
+  EXPECT_TRUE(ServiceInstallation::uninstallServiceFile(data, PanelAgentNames::kService));
   fs::remove_all(data);
 }
 
@@ -165,11 +215,9 @@ TEST(ExtensionProcessPool, KeepsOneProcessPerExtensionAndReplacesWhatIsDiscarded
   // Ending them all fails what is asked of the ended process, and the next one is new.
   pool.endAll();
   EXPECT_EQ(pool.size(), 0u);
-  EXPECT_TRUE(second->request(document).get().error)
-      << "a killed process answers nothing";
+  EXPECT_TRUE(second->request(document).get().error) << "a killed process answers nothing";
   auto third = pool.processFor(markdown);
   EXPECT_NE(third, second);
   EXPECT_FALSE(third->request(document).get().error);
   fs::remove_all(folder);
 }
-

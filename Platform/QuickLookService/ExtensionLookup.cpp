@@ -1,4 +1,4 @@
-#include "ExtensionLookup.h"
+#include "QuickLookService/ExtensionLookup.h"
 
 #include "PlugInKit/PreviewPlugInChoice.h"
 
@@ -41,4 +41,27 @@ const PreviewExtension* ExtensionLookup::extensionFor(const UTType& type, std::s
   return &chosen_.emplace_back(PreviewExtension{choice.plugIn->path.stem().string(),
                                                 choice.plugIn->executable,
                                                 choice.plugIn->supportedContentTypes});
+}
+
+const PreviewExtension* ExtensionLookup::extensionForFile(const std::filesystem::path& path,
+                                                          std::string& contentType,
+                                                          std::string& whyNot) {
+  const std::optional<UTType> type = UTType::fromFilenameExtension(
+      path.has_extension() ? path.extension().string().substr(1) : std::string(), UTType::data);
+  if (!type) {
+    whyNot = "The content type of the file cannot be determined.";
+    return nullptr;
+  }
+  contentType = type->identifier();
+  return extensionFor(*type, whyNot);
+}
+
+std::filesystem::path ExtensionLookup::appBundleOf(const PreviewExtension& extension) {
+  return extension.executable
+      .parent_path()  // MacOS
+      .parent_path()  // Contents
+      .parent_path()  // Y.appex
+      .parent_path()  // PlugIns
+      .parent_path()  // Contents
+      .parent_path(); // X.app
 }
