@@ -217,10 +217,12 @@ sleep 0.5
 xdotool key Escape
 check "dark: a second Escape closes the panel" exits_within 10
 
-# --- Through the preview server on a private session bus: the linked document comes from the
-# server too, not from an extension process of qlmanage's own.
+# --- Through the panel agent and the preview server on a private session bus: the panel is the
+# agent's, and the linked document comes from the server too, not from an extension process of
+# qlmanage's own.
 if command -v dbus-daemon >/dev/null; then
   "$build_dir/quicklookd" --install >/dev/null
+  "$build_dir/qlpanelagent" --install >/dev/null
   bus=$(dbus-daemon --session --fork --print-address=1 --print-pid=1) &&
     bus_address=$(echo "$bus" | sed -n 1p) bus_pid=$(echo "$bus" | sed -n 2p)
   log=$work/server.log
@@ -236,6 +238,7 @@ if command -v dbus-daemon >/dev/null; then
   DBUS_SESSION_BUS_ADDRESS=$bus_address "$qlmanage" -r >/dev/null 2>&1
   [ -n "${bus_pid:-}" ] && kill "$bus_pid" 2>/dev/null && bus_pid=
   check "server: no fallback to running the extensions in qlmanage" bash -c "! grep -q -e 'without the preview server' -e 'qlmanage: started' '$log'"
+  check "server: the panel agent showed the panel" bash -c "! grep -q 'without the panel agent' '$log'"
 fi
 
 if [ "$failures" -gt 0 ]; then
