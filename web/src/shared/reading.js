@@ -8,8 +8,7 @@
 //       and hold headings, the outline column is made at once (empty), before the text is
 //       shown, so that the text never reflows when the outline arrives
 //   cancelOutline(frame): takes a reserved column away (the document could not be shown)
-//   addReadingAids(content, {label, frame}): after the page's first screen is shown (in an idle
-//       moment), fills the outline (or, without a frame, builds one when the rendered document
+//   addReadingAids(content, {label, frame}): right after the page's first screen is shown, fills the outline (or, without a frame, builds one when the rendered document
 //       is long enough), and makes fragment links and the URL's fragment reach their targets
 
 import { installFragmentNavigation } from './anchors.js';
@@ -54,17 +53,19 @@ export function takeFrontMatter(markdown) {
   };
 }
 
-function whenIdle(view) {
+// Right after the frame that shows the document: its first screen is painted before the outline
+// is built, and nothing else (diagrams still starting, say) holds the outline back.
+function afterNextPaint(view) {
   return new Promise((resolve) => {
-    if (typeof view.requestIdleCallback === 'function') view.requestIdleCallback(() => resolve(), { timeout: 500 });
-    else view.setTimeout(resolve, 50);
+    if (typeof view.requestAnimationFrame === 'function') view.requestAnimationFrame(() => view.setTimeout(resolve, 0));
+    else view.setTimeout(resolve, 0);
   });
 }
 
 export async function addReadingAids(content, { label = 'Outline', frame = null } = {}) {
   const doc = content.ownerDocument;
   const view = doc.defaultView;
-  await whenIdle(view);
+  await afterNextPaint(view);
   const headings = [...content.querySelectorAll('h1, h2, h3, h4, h5, h6')].filter((heading) => heading.id);
   let outline = null;
   if (frame ? headings.length >= MIN_HEADINGS : wantsOutline(headings, content)) {
