@@ -49,6 +49,7 @@ async function main() {
   }
   const parts = takeFrontMatter(markdown);
   const outlineFrame = reserveOutline(content, [parts.body]);
+  let readingAids = null;
   try {
     if (isProgressive(markdown)) {
       content.classList.add('lumivale-long-document');
@@ -59,10 +60,14 @@ async function main() {
           if (fragment.childElementCount > LONG_DOCUMENT_BLOCKS) content.classList.add('lumivale-long-document');
           parts.beforeInsert(fragment);
         },
+        // The outline comes with the first screen, not after the diagrams are drawn.
+        afterInsert() {
+          readingAids = addReadingAids(content, { frame: outlineFrame });
+        },
       });
     }
     markDiagramDocument(content);
-    await addReadingAids(content, { frame: outlineFrame });
+    await (readingAids ?? addReadingAids(content, { frame: outlineFrame }));
     onColorSchemeChange(() => {
       redrawDiagrams(content);
     });

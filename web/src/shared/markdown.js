@@ -9,6 +9,8 @@
 //         idPrefix           prefix for generated ids (headings, footnotes, diagrams); ''
 //         math, highlight, diagrams   booleans, default true
 //         beforeInsert       (fragment, container) => void, called with the finished fragment
+//         afterInsert        (container) => void, called once the text is in place, before
+//                            mathematics, highlighting and diagrams
 //   markdownToHTML(markdownText, {idPrefix, math}) -> unsanitized HTML string (or null
 //       without marked); callers must sanitize.
 //   finishMarkdownFragment(fragment, {resolveAttachment, idPrefix}): the steps between sanitizing
@@ -139,6 +141,7 @@ export async function renderMarkdownInto(container, markdownText, options = {}) 
   finishMarkdownFragment(fragment, options);
   options.beforeInsert?.(fragment, container);
   container.replaceChildren(fragment);
+  options.afterInsert?.(container);
   await enhanceRendered(container, options);
 }
 
