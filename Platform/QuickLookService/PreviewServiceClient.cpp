@@ -1,13 +1,13 @@
 #include "QuickLookService/PreviewServiceClient.h"
 
 #include "QuickLookService/PreviewServiceNames.h"
+#include "QuickLookService/PrivateBusConnection.h"
 #include "QuickLookService/ReplyTransfer.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
-#include <atomic>
 #include <sys/stat.h>
 
 namespace PreviewServiceClient {
@@ -17,26 +17,6 @@ namespace {
 // end a stuck request well before this.
 constexpr int kPreviewTimeoutMs = 10 * 60 * 1000;
 constexpr int kResetTimeoutMs = 10 * 1000;
-
-// A private connection per call, so that calls from any thread (and before or without an
-// application object) never share state.
-class Connection {
-public:
-  Connection() {
-    static std::atomic<int> counter = 0;
-    name_ = QStringLiteral("lumivale-preview-client-%1").arg(counter++);
-    bus_.emplace(QDBusConnection::connectToBus(QDBusConnection::SessionBus, name_));
-  }
-  ~Connection() {
-    bus_.reset();
-    QDBusConnection::disconnectFromBus(name_);
-  }
-  QDBusConnection& bus() { return *bus_; }
-
-private:
-  QString name_;
-  std::optional<QDBusConnection> bus_;
-};
 
 QDBusMessage call(const char* member) {
   return QDBusMessage::createMethodCall(
@@ -62,7 +42,7 @@ std::optional<PreviewWire::Reply> preview(const std::filesystem::path& appBundle
     why = "no session bus";
     return std::nullopt;
   }
-  Connection connection;
+  PrivateBusConnection connection("lumivale-preview-client");
   if (!connection.bus().isConnected()) {
     why = "cannot connect to the session bus";
     return std::nullopt;
@@ -94,7 +74,7 @@ std::optional<PreviewWire::Reply> preview(const std::filesystem::path& appBundle
 bool reset(bool dropCache, std::string& why) {
   if (!sessionBusAvailable())
     return true; // no bus, no server to reset
-  Connection connection;
+  PrivateBusConnection connection("lumivale-preview-client");
   if (!connection.bus().isConnected()) {
     why = "cannot connect to the session bus";
     return false;

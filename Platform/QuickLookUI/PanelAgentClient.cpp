@@ -2,12 +2,12 @@
 
 #include "QuickLookService/PanelAgentNames.h"
 #include "QuickLookService/PreviewServiceClient.h"
+#include "QuickLookService/PrivateBusConnection.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusUnixFileDescriptor>
-#include <atomic>
 #include <climits>
 #include <unistd.h>
 
@@ -18,25 +18,6 @@ namespace {
 // when the agent goes away).
 constexpr int kShowTimeoutMs = INT_MAX;
 constexpr int kQuitTimeoutMs = 10 * 1000;
-
-// A private connection per call, so that calls never share state with other users of the bus.
-class Connection {
-public:
-  Connection() {
-    static std::atomic<int> counter = 0;
-    name_ = QStringLiteral("lumivale-panel-client-%1").arg(counter++);
-    bus_.emplace(QDBusConnection::connectToBus(QDBusConnection::SessionBus, name_));
-  }
-  ~Connection() {
-    bus_.reset();
-    QDBusConnection::disconnectFromBus(name_);
-  }
-  QDBusConnection& bus() { return *bus_; }
-
-private:
-  QString name_;
-  std::optional<QDBusConnection> bus_;
-};
 
 QDBusMessage call(const char* member) {
   return QDBusMessage::createMethodCall(
@@ -57,7 +38,7 @@ std::optional<Outcome> show(const PanelAgentRequest& request, std::string& why) 
     why = "no session bus";
     return std::nullopt;
   }
-  Connection connection;
+  PrivateBusConnection connection("lumivale-panel-client");
   if (!connection.bus().isConnected()) {
     why = "cannot connect to the session bus";
     return std::nullopt;
@@ -80,7 +61,7 @@ std::optional<Outcome> show(const PanelAgentRequest& request, std::string& why) 
 bool quit(std::string& why) {
   if (!PreviewServiceClient::sessionBusAvailable())
     return true;
-  Connection connection;
+  PrivateBusConnection connection("lumivale-panel-client");
   if (!connection.bus().isConnected()) {
     why = "cannot connect to the session bus";
     return false;
