@@ -29,9 +29,10 @@ void ExtensionProcessPool::endAll() {
     std::lock_guard lock(mutex_);
     ended.swap(processes_);
   }
-  // Killed, each process's reader sees its output end and fails what was in flight.
+  // Each running process is ended through its own handle and what was in flight fails. (Never
+  // by a bare pid: a process that already ended has none, and kill(-1) would end everything.)
   for (auto& [path, process] : ended)
-    ::kill(process->pid(), SIGKILL);
+    process->terminate("the preview service was reset");
 }
 
 std::size_t ExtensionProcessPool::size() {
