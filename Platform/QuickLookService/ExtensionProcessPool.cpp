@@ -1,6 +1,5 @@
 #include "QuickLookService/ExtensionProcessPool.h"
 
-#include <csignal>
 #include <vector>
 
 std::shared_ptr<ExtensionProcess>
