@@ -1,5 +1,6 @@
 #include "QuickLookService/ExtensionProcessPool.h"
 
+#include <csignal>
 #include <vector>
 
 std::shared_ptr<ExtensionProcess>
@@ -28,10 +29,12 @@ void ExtensionProcessPool::endAll() {
     std::lock_guard lock(mutex_);
     ended.swap(processes_);
   }
-  // Each running process is ended through its own handle and what was in flight fails. (Never
-  // by a bare pid: a process that already ended has none, and kill(-1) would end everything.)
+  // Killed, each process's reader sees its output end and fails what was in flight. Only a
+  // running process: one that already ended has no pid (-1), and kill(-1) would end every
+  // process the server may signal.
   for (auto& [path, process] : ended)
-    process->terminate("the preview service was reset");
+    if (const pid_t pid = process->pid(); pid > 0)
+      ::kill(pid, SIGKILL);
 }
 
 std::size_t ExtensionProcessPool::size() {

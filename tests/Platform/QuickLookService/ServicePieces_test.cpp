@@ -12,8 +12,10 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sstream>
 #include <sys/mman.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -219,5 +221,69 @@ TEST(ExtensionProcessPool, KeepsOneProcessPerExtensionAndReplacesWhatIsDiscarded
   auto third = pool.processFor(markdown);
   EXPECT_NE(third, second);
   EXPECT_FALSE(third->request(document).get().error);
+  fs::remove_all(folder);
+}
+
+// Ending every process must signal only the pool's own: one whose process has already ended has
+// no pid, and a bare kill(-1) would end every process the caller may signal. Run inside a PID
+// namespace of its own, so that the fault, were it back, ends only the namespace's processes.
+TEST(ExtensionProcessPool, EndingAllSignalsNothingButItsOwnProcesses) {
+  const fs::path folder = temporaryFolder();
+  const fs::path document = folder / "doc.md";
+  write(document, "# Title\n");
+  const PreviewExtension markdown{
+      "MarkdownLens",
+      fs::path(LUMIVALE_APP_BUNDLE) /
+          "Contents/PlugIns/MarkdownLens.appex/Contents/MacOS/MarkdownLens",
+      {"net.daringfireball.markdown"}};
+  const pid_t outer = ::fork();
+  ASSERT_GE(outer, 0);
+  if (outer == 0) {
+    if (::unshare(CLONE_NEWPID) != 0 && ::unshare(CLONE_NEWUSER | CLONE_NEWPID) != 0)
+      ::_exit(77);
+    const pid_t inner = ::fork(); // the namespace's first process
+    if (inner < 0)
+      ::_exit(3);
+    if (inner == 0) {
+      const pid_t bystander = ::fork();
+      if (bystander == 0) {
+        for (;;)
+          ::pause();
+      }
+      // The pool runs in a child of the namespace's first process, as the server runs under
+      // the bus: its extensions' launcher checks that its host is its parent.
+      const pid_t host = ::fork();
+      if (host == 0) {
+        ExtensionProcessPool pool;
+        auto process = pool.processFor(markdown);
+        if (process->request(document).get().error)
+          ::_exit(4);
+        ::kill(process->pid(), SIGKILL);
+        for (int i = 0; i < 500 && process->pid() > 0; ++i)
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (process->pid() > 0)
+          ::_exit(5);
+        pool.endAll();
+        ::_exit(0);
+      }
+      int status = 0;
+      ::waitpid(host, &status, 0);
+      const int hostStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 6;
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      const bool alive = ::waitpid(bystander, &status, WNOHANG) == 0;
+      ::_exit(hostStatus != 0 ? hostStatus : alive ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(inner, &status, 0);
+    ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 2);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(outer, &status, 0), outer);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 77)
+    GTEST_SKIP() << "no PID namespace can be made here";
+  EXPECT_EQ(WEXITSTATUS(status), 0)
+      << "1: a process outside the pool was signalled; 4: the preview failed; 5: the ended "
+         "process still had a pid; 6: the pool's host was killed";
   fs::remove_all(folder);
 }
