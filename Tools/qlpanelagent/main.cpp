@@ -5,6 +5,7 @@
 // process without a window system or web engine, which a crashing page cannot take down, and
 // the agent needs the caller's display, which the server never does.
 
+#include "QuickLookService/IdleTimeout.h"
 #include "QuickLookService/PanelAgentNames.h"
 #include "QuickLookService/ServiceInstallation.h"
 #include "QuickLookUI/PanelAgent.h"
@@ -37,11 +38,9 @@ const char* const kUsage =
 }
 
 double parseSeconds(const std::string& text) {
-  char* end = nullptr;
-  const double seconds = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end || !(seconds > 0) || seconds > 86400)
-    usageError("the idle time-out needs a number of seconds from 0 to 86400");
-  return seconds;
+  if (std::optional<double> seconds = parseIdleSeconds(text))
+    return *seconds;
+  usageError("the idle time-out needs a number of seconds from 0 to 86400");
 }
 
 } // namespace

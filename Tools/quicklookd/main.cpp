@@ -2,6 +2,7 @@
 // request (see --install); it keeps one process per preview extension warm, answers previews
 // for qlmanage and the panel, and quits after a while with nothing to do.
 
+#include "QuickLookService/IdleTimeout.h"
 #include "QuickLookService/PreviewServer.h"
 #include "QuickLookService/ServiceInstallation.h"
 
@@ -34,11 +35,9 @@ const char* const kUsage =
 }
 
 double parseSeconds(const std::string& text) {
-  char* end = nullptr;
-  const double seconds = std::strtod(text.c_str(), &end);
-  if (text.empty() || *end || !(seconds > 0) || seconds > 86400)
-    usageError("the idle time-out needs a number of seconds from 0 to 86400");
-  return seconds;
+  if (std::optional<double> seconds = parseIdleSeconds(text))
+    return *seconds;
+  usageError("the idle time-out needs a number of seconds from 0 to 86400");
 }
 
 } // namespace
