@@ -7,6 +7,7 @@
 
 #include "QuickLookService/IdleTimeout.h"
 #include "QuickLookService/PanelAgentNames.h"
+#include "QuickLookService/QuitWhenBusCloses.h"
 #include "QuickLookService/ServiceInstallation.h"
 #include "QuickLookUI/PanelAgent.h"
 #include "QuickLookUI/PanelEngine.h"
@@ -99,6 +100,7 @@ int main(int argc, char** argv) {
       std::cerr << "qlpanelagent: " << error.toStdString() << "\n";
       return 1;
     }
+    quitWhenBusCloses(bus);
     status = application.exec();
   }
   return status;

@@ -4,6 +4,7 @@
 
 #include "QuickLookService/IdleTimeout.h"
 #include "QuickLookService/PreviewServer.h"
+#include "QuickLookService/QuitWhenBusCloses.h"
 #include "QuickLookService/ServiceInstallation.h"
 
 #include <QCoreApplication>
@@ -103,5 +104,6 @@ int main(int argc, char** argv) {
     std::cerr << "quicklookd: " << error.toStdString() << "\n";
     return 1;
   }
+  quitWhenBusCloses(bus);
   return application.exec();
 }

@@ -23,7 +23,18 @@ if [ -z "${LUMIVALE_IN_TEST_BUS:-}" ]; then
     { echo "FAIL - lsregister installs the panel agent's activation file"; exit 1; }
   LUMIVALE_PANEL_AGENT_IDLE_TIMEOUT=10 LUMIVALE_IN_TEST_BUS=$home \
     xvfb-run -a -s "-screen 0 1600x1200x24" dbus-run-session -- bash "$0" "$build"
-  exit $?
+  status=$?
+  # Services started by a bus leave when it closes, without waiting for their idle time.
+  for pid in $(cat "$home/on-bus.pids" 2>/dev/null); do
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$pid" 2>/dev/null; then
+      echo "FAIL - $(tr '\0' ' ' </proc/$pid/cmdline) left running after its bus closed"
+      kill "$pid"; status=1
+    else
+      echo "ok   - a service left when its bus closed"
+    fi
+  done
+  exit $status
 fi
 home=$LUMIVALE_IN_TEST_BUS
 qlmanage=$build/qlmanage
@@ -31,7 +42,12 @@ failures=0
 pass() { echo "ok   - $1"; }
 fail() { echo "FAIL - $1"; failures=$((failures + 1)); }
 check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
-agent_pid() { pgrep -f "^$build/qlpanelagent" | head -1; }
+# The agent is the process owning its name on this bus, never one of another test's.
+bus_owner_pid() {
+  dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus.GetConnectionUnixProcessID "string:$1" 2>/dev/null | awk '/uint32/ { print $2 }'
+}
+agent_pid() { bus_owner_pid com.lumivale.quicklook.PanelAgent; }
 gone_within() { for _ in $(seq $(($2 * 10))); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done; return 1; }
 line_within() { # $1 log, $2 pattern, $3 seconds
   for _ in $(seq $(($3 * 10))); do grep -q -E "$2" "$1" 2>/dev/null && return 0; sleep 0.1; done; return 1
@@ -119,8 +135,10 @@ show "$home/broken-agent.log" "$docs/second.md"
 check "when the agent cannot start, qlmanage shows the panel itself" test $? = 0
 check "  and its page was shown" grep -q 'ready item=0 .*"text":"Second' "$home/broken-agent.log"
 "$qlmanage" -r -q
-# The preview server started under this bus would outlive it until its idle time-out.
-for pid in $(pgrep -f "^$build/quicklookd"); do kill "$pid"; done
+# The preview server still running on this bus must leave with it (checked once it closed).
+server=$(bus_owner_pid com.lumivale.quicklook.PreviewService)
+check "the preview server is running at the end" test -n "$server"
+echo "$server" > "$home/on-bus.pids"
 
 [ "$failures" -eq 0 ] || { echo "--- logs"; tail -n 5 "$home"/*.log; exit 1; }
 echo "all panel agent checks passed"

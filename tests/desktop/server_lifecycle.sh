@@ -17,7 +17,18 @@ if [ -z "${LUMIVALE_IN_TEST_BUS:-}" ]; then
   "$build/lsregister" -f -R -trusted "$build/Lumivale Quick Look.app" >/dev/null || exit 1
   LUMIVALE_QUICKLOOKD_IDLE_TIMEOUT=10 LUMIVALE_IN_TEST_BUS=$home \
     dbus-run-session -- bash "$0" "$build"
-  exit $?
+  status=$?
+  # Services started by a bus leave when it closes, without waiting for their idle time.
+  for pid in $(cat "$home/on-bus.pids" 2>/dev/null); do
+    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    if kill -0 "$pid" 2>/dev/null; then
+      echo "FAIL - $(tr '\0' ' ' </proc/$pid/cmdline) left running after its bus closed"
+      kill "$pid"; status=1
+    else
+      echo "ok   - a service left when its bus closed"
+    fi
+  done
+  exit $status
 fi
 home=$LUMIVALE_IN_TEST_BUS
 qlmanage=$build/qlmanage
@@ -26,8 +37,16 @@ pass() { echo "ok   - $1"; }
 fail() { echo "FAIL - $1"; failures=$((failures + 1)); }
 check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
 
-server_pid() { pgrep -f "^$build/quicklookd" | head -1; }
-extension_pid() { pgrep -f "^$build/Lumivale Quick Look.app/Contents/PlugIns/$1.appex/" | head -1; }
+# The server is the process owning the service name on this bus, never one of another test's.
+bus_owner_pid() {
+  dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus.GetConnectionUnixProcessID "string:$1" 2>/dev/null | awk '/uint32/ { print $2 }'
+}
+server_pid() { bus_owner_pid com.lumivale.quicklook.PreviewService; }
+extension_pid() {
+  local server; server=$(server_pid)
+  [ -n "$server" ] && pgrep -P "$server" -f "^$build/Lumivale Quick Look.app/Contents/PlugIns/$1.appex/" | head -1
+}
 parent_of() { ps -o ppid= -p "$1" | tr -d ' '; }
 gone_within() { for _ in $(seq $(($2 * 10))); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done; return 1; }
 
@@ -141,6 +160,11 @@ kill -KILL "$server"
 check "a hung extension ends when its server is killed" gone_within "$markdown" 5
 wait "$stuck" 2>/dev/null
 "$qlmanage" -r
+# A server still running on this bus must leave with it (checked once it closed).
+"$qlmanage" -o "$home/out" "$docs/notes.md" >/dev/null
+server=$(server_pid)
+check "a server runs at the end" test -n "$server"
+echo "$server" > "$home/on-bus.pids"
 
 [ "$failures" -eq 0 ] || exit 1
 echo "all server checks passed"
