@@ -201,7 +201,9 @@ if command -v dbus-run-session >/dev/null; then
   log=$work/server.log
   LUMIVALE_PANEL_PROBE=exit-after-ready dbus-run-session -- bash -c '
     "$1" -v -p "$2" 2>"$3"; status=$?
-    pgrep -f "^$4/quicklookd" >/dev/null && echo "server was running" >>"$3"
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+      org.freedesktop.DBus.NameHasOwner string:com.lumivale.quicklook.PreviewService 2>/dev/null |
+      grep -q "boolean true" && echo "server was running" >>"$3"
     "$1" -r; exit $status' _ "$qlmanage" "$work/docs/Panel Notes.md" "$log" "$build_dir" 2>/dev/null
   check "through the server: the panel shows the preview" grep -q "ready item=0 .*\"diagrams\":1" "$log"
   check "through the server: the server was started on demand" grep -q "server was running" "$log"
