@@ -6,6 +6,7 @@
 #include "Foundation/JSONSerialization.h"
 #include "Foundation/NSError.h"
 #include "NotebookLens/NotebookRenderer.h"
+#include "NotebookLens/OutputDataInSource.h"
 #include "PreviewCore/NotebookImageInlining.h"
 #include "PreviewCore/PreviewReplyBuilder.h"
 
@@ -19,7 +20,7 @@
 
 namespace {
 
-// Room beyond the file's bytes for the page written into the same memory: the page's assets
+// Room ahead of the file's bytes for the page written into the same memory: the page's assets
 // (the diagram library alone is about 6 MB) and the renderer's allowance for escapes.
 std::size_t pageHeadroom(std::size_t fileSize) {
   return fileSize / 16 + (8u << 20);
@@ -28,8 +29,10 @@ std::size_t pageHeadroom(std::size_t fileSize) {
 } // namespace
 
 std::string NotebookPreviewProvider::readNotebook(const URL& fileURL, std::size_t maxBytes,
-                                                  std::size_t spareCapacity) {
-  FilePrefix prefix = readFilePrefix(fileURL, maxBytes, /*readLargerFiles=*/false, spareCapacity);
+                                                  std::size_t spareCapacity,
+                                                  std::size_t leadingRoom) {
+  FilePrefix prefix =
+      readFilePrefix(fileURL, maxBytes, /*readLargerFiles=*/false, spareCapacity, leadingRoom);
   if (!prefix.complete)
     throw NSErrorException({NSErrorDomain::kCocoa, NSCocoaErrorCode::kFileReadTooLarge,
                             "The notebook \u201C" + fileURL.lastPathComponent() +
@@ -43,20 +46,25 @@ std::string NotebookPreviewProvider::readNotebook(const URL& fileURL, std::size_
 // The notebook is parsed once: the image inliner rewrites the parsed tree in place and the
 // renderer takes the same tree, which is what rendering the inliner's re-serialised bytes
 // would parse to. A notebook that is not JSON fails here with the parser's error, as the
-// renderer would fail on the bytes as read. The page is written into the memory the file was
-// read into, so at most two copies of a big notebook are alive at a time (the bytes, then the
-// page, beside the tree) and the page's bytes land in pages already brought in.
+// renderer would fail on the bytes as read. The notebook is read in behind room for the page,
+// and its large output data (images) is not copied into the tree but left in the bytes: the
+// page is then written into the same memory, each image escaped straight from the bytes to its
+// place in the page, so the bytes of an image are read once, written once into the page and
+// held once.
 NotebookPreviewProvider::Preview NotebookPreviewProvider::makePreview(const URL& fileURL,
                                                                       const Bundle& bundle) {
   std::error_code sizeError; // a file that cannot be sized fails in the read with its own error
   const std::uintmax_t fileSize = std::filesystem::file_size(fileURL.path(), sizeError);
-  std::string buffer = readNotebook(fileURL, kMaxNotebookBytes,
-                                    sizeError || fileSize > kMaxNotebookBytes
-                                        ? 0
-                                        : pageHeadroom(static_cast<std::size_t>(fileSize)));
-  // The tree's strings are about as large as the file: one arena for all of them.
+  const std::size_t room = sizeError || fileSize > kMaxNotebookBytes
+                               ? 0
+                               : pageHeadroom(static_cast<std::size_t>(fileSize));
+  std::string buffer = readNotebook(fileURL, kMaxNotebookBytes, 0, room);
+  const std::string_view bytes = std::string_view(buffer).substr(room);
+  // The tree's strings are at most as large as the file: one arena for all of them.
+  NotebookRenderer::SourceText source{room, {}};
   boost::json::value notebook =
-      JSONSerialization::parse(buffer, JSONSerialization::documentStorage(buffer.size()));
+      JSONSerialization::parse(bytes, JSONSerialization::documentStorage(bytes.size()),
+                               OutputDataInSource::kReferencing, source.references);
 
   std::optional<InlineLocalAssets::AttachmentMap> inlined =
       InlineLocalAssets::rewriteNotebookImagesInPlace(
@@ -67,8 +75,9 @@ NotebookPreviewProvider::Preview NotebookPreviewProvider::makePreview(const URL&
     preview.attachments = PreviewReplyBuilder::replyAttachments(*inlined);
   inlined.reset();
 
-  preview.html = NotebookRenderer::renderParsedHTML(
-      std::move(notebook), fileURL.lastPathComponent(), bundle, std::move(buffer));
+  preview.html =
+      NotebookRenderer::renderParsedHTML(std::move(notebook), fileURL.lastPathComponent(), bundle,
+                                         std::move(buffer), std::move(source));
   return preview;
 }
 

@@ -31,8 +31,8 @@ public:
   // which the extension's memory limit carries; a larger notebook fails at once, unread.
   static constexpr std::size_t kMaxNotebookBytes = std::size_t(512) << 20;
 
-  // The notebook file's bytes; fails for a file larger than `maxBytes`, one that cannot be read,
-  // or anything but a regular file.
+  // The notebook file's bytes (after `leadingRoom` zero bytes); fails for a file larger than
+  // `maxBytes`, one that cannot be read, or anything but a regular file.
   static std::string readNotebook(const URL& fileURL, std::size_t maxBytes = kMaxNotebookBytes,
-                                  std::size_t spareCapacity = 0);
+                                  std::size_t spareCapacity = 0, std::size_t leadingRoom = 0);
 };

@@ -3,6 +3,7 @@
 #include "Foundation/HugePages.h"
 #include "Foundation/JSONSerialization.h"
 #include "Foundation/UTF8.h"
+#include "NotebookLens/InPlacePage.h"
 #include "NotebookLens/OutputBounding.h"
 #include "PreviewCore/ContentDetection.h"
 #include "PreviewCore/HTMLTemplate.h"
@@ -41,6 +42,8 @@ std::size_t estimatedJSONSize(const json::value& value, std::size_t depth) {
   auto text = [](std::size_t length) { return length + length / 16 + 2; };
   switch (value.kind()) {
   case json::kind::string:
+    if (auto reference = JSONSerialization::sourceReference(value.get_string()))
+      return text(reference->length);
     return text(value.get_string().size());
   case json::kind::array: {
     std::size_t size = 2 + value.get_array().size();
@@ -122,6 +125,11 @@ std::string renderParsedHTML(json::value&& parsed, std::string_view filename,
 
 std::string renderParsedHTML(json::value&& parsed, std::string_view filename, const Bundle& bundle,
                              std::string&& pageBuffer) {
+  return renderParsedHTML(std::move(parsed), filename, bundle, std::move(pageBuffer), SourceText());
+}
+
+std::string renderParsedHTML(json::value&& parsed, std::string_view filename, const Bundle& bundle,
+                             std::string&& pageBuffer, SourceText&& source) {
   json::value notebook = std::move(parsed);
   OutputBounding::boundNotebookOutputs(notebook);
 
@@ -137,7 +145,9 @@ std::string renderParsedHTML(json::value&& parsed, std::string_view filename, co
   try {
     page = HTMLTemplate::templateNamed("notebook-template", bundle, ExtensionModule::notebookLens);
   } catch (...) {
-    std::string notebookJSON = JSONSerialization::write(notebook);
+    std::string notebookJSON;
+    JSONSerialization::appendReferencing(
+        notebookJSON, notebook, [](std::string&, const JSONSerialization::SourceReference&) {});
     if (!isValidUTF8(notebookJSON))
       throw Error::invalidJSON();
     throw;
@@ -171,6 +181,31 @@ std::string renderParsedHTML(json::value&& parsed, std::string_view filename, co
     auto value = values.find(name);
     return value == values.end() ? 0 : value->second.size();
   });
+
+  if (!source.references.empty()) {
+    // The large strings are still in the buffer's bytes: the page is written ahead of them.
+    InPlacePage html(std::move(pageBuffer), source.offset, std::move(source.references), size);
+    std::string pieces; // the JSON between two strings taken from the bytes
+    for (const TokenizedTemplate::Segment& segment : *page) {
+      if (segment.kind == TokenizedTemplate::Segment::Kind::literal) {
+        html.append(segment.text);
+      } else if (segment.text == kNotebookJSONToken) {
+        JSONSerialization::appendReferencing(
+            pieces, notebook,
+            [&](std::string& out, const JSONSerialization::SourceReference& reference) {
+              html.append(out);
+              out.clear();
+              html.appendStringLiteral(reference);
+            });
+        html.append(pieces);
+        pieces.clear();
+      } else if (auto value = values.find(segment.text); value != values.end()) {
+        html.append(value->second);
+      }
+    }
+    return html.finish();
+  }
+
   // A buffer much larger than the page (outputs were shortened) is let go rather than kept
   // alive, mostly empty, for as long as the page.
   std::string html;

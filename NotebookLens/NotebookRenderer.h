@@ -5,6 +5,7 @@
 #pragma once
 
 #include "Foundation/Bundle.h"
+#include "Foundation/JSONSerialization.h"
 #include "Foundation/NSError.h"
 
 #include <boost/json/value.hpp>
@@ -13,6 +14,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace NotebookRenderer {
 
@@ -48,6 +50,19 @@ std::string renderParsedHTML(boost::json::value&& notebook, std::string_view fil
 // was read into, so the page's bytes go to memory already brought in rather than to fresh pages.
 std::string renderParsedHTML(boost::json::value&& notebook, std::string_view filename,
                              const Bundle& bundle, std::string&& pageBuffer);
+
+// Where the strings of a notebook's tree that stayed in the notebook's bytes lie (see
+// JSONSerialization::SourceReferencing): the bytes fill the page buffer from `offset` on.
+struct SourceText {
+  std::size_t offset = 0;
+  std::vector<JSONSerialization::SourceReference> references; // in the order of the bytes
+};
+
+// The same page for a tree whose large output data stayed in the notebook's bytes, which lie in
+// `pageBuffer` after room left for the page: the page is written into that buffer, each such
+// string escaped straight from the bytes to its place in the page.
+std::string renderParsedHTML(boost::json::value&& notebook, std::string_view filename,
+                             const Bundle& bundle, std::string&& pageBuffer, SourceText&& source);
 
 // The file name with "&", "<", ">" and '"' written as entities (in that order).
 std::string escapeFilename(std::string_view filename);

@@ -118,7 +118,7 @@ std::string readUTF8Text(const URL& url) {
 }
 
 FilePrefix readFilePrefix(const URL& url, std::size_t limit, bool readLargerFiles,
-                          std::size_t spareCapacity) {
+                          std::size_t spareCapacity, std::size_t leadingRoom) {
   if (url.path().find('\0') != std::string::npos)
     throwReadError(url, ENOENT);
   // Refuse anything but a regular file before opening it (opening a device can have effects),
@@ -154,16 +154,18 @@ FilePrefix readFilePrefix(const URL& url, std::size_t limit, bool readLargerFile
   // Read straight into the string: the size reported plus one byte to see whether that was all,
   // growing further only with data that actually arrives (files under /proc report no size).
   std::string& data = prefix.data;
-  reserveWithHugePages(data, std::min(wanted, expected + 1) + spareCapacity);
-  std::size_t used = 0;
+  reserveWithHugePages(data, leadingRoom + std::min(wanted, expected + 1) + spareCapacity);
+  data.resize(leadingRoom);
+  std::size_t used = 0; // bytes of the file read
   while (used < wanted) {
-    if (used == data.size()) {
+    if (leadingRoom + used == data.size()) {
       const std::size_t next = used < expected    ? expected
                                : used == expected ? used + 1
                                                   : used + std::max<std::size_t>(used, 1 << 16);
-      data.resize(std::min(wanted, next));
+      data.resize(leadingRoom + std::min(wanted, next));
     }
-    const ssize_t got = ::read(fd, data.data() + used, data.size() - used);
+    const ssize_t got =
+        ::read(fd, data.data() + leadingRoom + used, data.size() - leadingRoom - used);
     if (got < 0 && errno == EINTR)
       continue;
     if (got < 0)
@@ -172,9 +174,9 @@ FilePrefix readFilePrefix(const URL& url, std::size_t limit, bool readLargerFile
       break;
     used += static_cast<std::size_t>(got);
   }
-  data.resize(used);
-  if (prefix.data.size() > limit) {
-    prefix.data.resize(limit);
+  data.resize(leadingRoom + used);
+  if (used > limit) {
+    prefix.data.resize(leadingRoom + limit);
     prefix.complete = false;
     prefix.fileSize = std::max<std::uint64_t>(prefix.fileSize, limit + 1);
   }

@@ -32,6 +32,7 @@ struct FilePrefix {
 // the file's size. Anything but a regular file (a FIFO, a device, a socket, a folder) fails at
 // once, without waiting for a writer or touching the device. With `readLargerFiles` false, a
 // file that reports more than `limit` bytes is not read at all (data empty, complete false).
-// `spareCapacity` reserves untouched room after the bytes, as readData does.
+// `spareCapacity` reserves untouched room after the bytes, as readData does; `leadingRoom` puts
+// that many zero bytes in `data` before the file's bytes (room for a text written ahead of them).
 FilePrefix readFilePrefix(const URL& url, std::size_t limit, bool readLargerFiles = true,
-                          std::size_t spareCapacity = 0);
+                          std::size_t spareCapacity = 0, std::size_t leadingRoom = 0);

@@ -26,6 +26,20 @@ namespace json = boost::json;
 namespace {
 
 // ---------------------------------------------------------------------------------------------
+// Stand-ins for strings left in the source text: a byte that never begins valid UTF-8, then the
+// offset and the length.
+
+constexpr char kStandInMark = '\xFF';
+constexpr std::size_t kStandInLength = 1 + 2 * sizeof(std::uint64_t);
+
+std::string standInFor(const JSONSerialization::SourceReference& reference) {
+  std::string text(kStandInLength, kStandInMark);
+  const std::uint64_t fields[2] = {reference.offset, reference.length};
+  std::memcpy(text.data() + 1, fields, sizeof fields);
+  return text;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Reader
 
 // Builds the value tree like Boost's own parser, except that every floating-point number is
@@ -43,33 +57,90 @@ struct TreeBuilder {
   json::value_stack stack;
   std::string numberText;
 
+  // Leaving strings in the source text (see SourceReferencing); off while `referencing` is null.
+  // The path is tracked only then.
+  struct Level {
+    bool inArray;
+    std::string name; // of the member being read, inside an object
+  };
+  std::string_view source;
+  const JSONSerialization::SourceReferencing* referencing = nullptr;
+  std::vector<JSONSerialization::SourceReference>* referenced = nullptr;
+  std::vector<Level> levels;
+  std::vector<JSONSerialization::PathStep> path;
+  std::string keyText;
+  bool stringInParts = false;
+
   bool on_document_begin(json::error_code&) { return true; }
   bool on_document_end(json::error_code&) { return true; }
-  bool on_object_begin(json::error_code&) { return true; }
+  bool on_object_begin(json::error_code&) {
+    if (referencing)
+      levels.push_back({false, {}});
+    return true;
+  }
   bool on_object_end(std::size_t n, json::error_code&) {
+    if (referencing)
+      levels.pop_back();
     stack.push_object(n);
     return true;
   }
-  bool on_array_begin(json::error_code&) { return true; }
+  bool on_array_begin(json::error_code&) {
+    if (referencing)
+      levels.push_back({true, {}});
+    return true;
+  }
   bool on_array_end(std::size_t n, json::error_code&) {
+    if (referencing)
+      levels.pop_back();
     stack.push_array(n);
     return true;
   }
   bool on_key_part(json::string_view s, std::size_t, json::error_code&) {
+    if (referencing)
+      keyText.append(s.data(), s.size());
     stack.push_chars(s);
     return true;
   }
   bool on_key(json::string_view s, std::size_t, json::error_code&) {
+    if (referencing) {
+      keyText.append(s.data(), s.size());
+      levels.back().name.swap(keyText);
+      keyText.clear();
+    }
     stack.push_key(s);
     return true;
   }
   bool on_string_part(json::string_view s, std::size_t, json::error_code&) {
+    stringInParts = true;
     stack.push_chars(s);
     return true;
   }
   bool on_string(json::string_view s, std::size_t, json::error_code&) {
-    stack.push_string(s);
+    if (referencing && !stringInParts && s.size() >= referencing->minimumLength &&
+        staysInSource(s)) {
+      const JSONSerialization::SourceReference reference{
+          static_cast<std::size_t>(s.data() - source.data()), s.size()};
+      referenced->push_back(reference);
+      const std::string standIn = standInFor(reference);
+      stack.push_string(json::string_view(standIn.data(), standIn.size()));
+    } else {
+      stack.push_string(s);
+    }
+    stringInParts = false;
     return true;
+  }
+
+  // True for a string whose bytes lie whole in the source text (no escapes were decoded) and
+  // whose path the policy names.
+  bool staysInSource(json::string_view s) {
+    const auto begin = reinterpret_cast<std::uintptr_t>(source.data());
+    const auto at = reinterpret_cast<std::uintptr_t>(s.data());
+    if (at < begin || at - begin > source.size() || s.size() > source.size() - (at - begin))
+      return false;
+    path.clear();
+    for (const Level& level : levels)
+      path.push_back({level.inArray, level.inArray ? std::string_view() : level.name});
+    return referencing->keepInSource(path);
   }
   bool on_number_part(json::string_view s, json::error_code&) {
     numberText.append(s.data(), s.size());
@@ -254,7 +325,10 @@ template <class Integer> void appendInteger(std::string& out, Integer i) {
   out.append(buffer, result.ptr);
 }
 
-void appendScalar(std::string& out, const json::value& value) {
+using JSONSerialization::ReferenceWriter;
+
+void appendScalar(std::string& out, const json::value& value,
+                  const ReferenceWriter* writeReference) {
   switch (value.kind()) {
   case json::kind::null:
     out.append("null");
@@ -273,6 +347,15 @@ void appendScalar(std::string& out, const json::value& value) {
     return;
   case json::kind::string: {
     const json::string& s = value.get_string();
+    if (std::optional<JSONSerialization::SourceReference> reference =
+            JSONSerialization::sourceReference(s)) {
+      if (!writeReference)
+        throw NSErrorException(
+            {NSErrorDomain::kCocoa, NSCocoaErrorCode::kPropertyListReadCorrupt,
+             "The JSON value refers to text it does not hold and cannot be written alone."});
+      (*writeReference)(out, *reference);
+      return;
+    }
     JSONSerialization::appendStringLiteral(out, std::string_view(s.data(), s.size()));
     return;
   }
@@ -304,7 +387,7 @@ const json::value& beginMember(std::string& out, const OpenContainer& open) {
 
 // Depth-first without recursion, so that the depth bound, not the thread's stack, decides how
 // deep a value may nest.
-void appendValue(std::string& out, const json::value& root) {
+void appendValue(std::string& out, const json::value& root, const ReferenceWriter* writeReference) {
   std::vector<OpenContainer> open;
   const json::value* value = &root;
   for (;;) {
@@ -321,7 +404,7 @@ void appendValue(std::string& out, const json::value& root) {
         continue;
       }
     } else {
-      appendScalar(out, *value);
+      appendScalar(out, *value, writeReference);
       if (open.empty())
         return;
     }
@@ -358,6 +441,11 @@ class HugePageBlocks final : public json::memory_resource {
   }
 };
 
+json::value parseDocument(std::string_view bytes, json::storage_ptr storage,
+                          const JSONSerialization::SourceReferencing* referencing,
+                          std::vector<JSONSerialization::SourceReference>* referenced);
+void appendEscapedText(std::string& out, std::string_view utf8, bool quoted);
+
 } // namespace
 
 namespace JSONSerialization {
@@ -373,6 +461,22 @@ json::value parse(std::string_view bytes) {
 }
 
 json::value parse(std::string_view bytes, json::storage_ptr storage) {
+  return parseDocument(bytes, std::move(storage), nullptr, nullptr);
+}
+
+json::value parse(std::string_view bytes, json::storage_ptr storage,
+                  const SourceReferencing& referencing, std::vector<SourceReference>& referenced) {
+  return parseDocument(bytes, std::move(storage), &referencing, &referenced);
+}
+
+} // namespace JSONSerialization
+
+namespace {
+
+json::value parseDocument(std::string_view bytes, json::storage_ptr storage,
+                          const JSONSerialization::SourceReferencing* referencing,
+                          std::vector<JSONSerialization::SourceReference>* referenced) {
+  using JSONSerialization::kMaxDepth;
   // A byte order mark, as some editors write one, is not part of the JSON text.
   const std::size_t bom = bytes.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
   const std::size_t start = bom + firstNonWhitespace(bytes.substr(bom));
@@ -387,6 +491,11 @@ json::value parse(std::string_view bytes, json::storage_ptr storage) {
   options.max_depth = kMaxDepth;
   json::basic_parser<TreeBuilder> parser(options, json::storage_ptr());
   parser.handler().stack.reset(std::move(storage));
+  if (referencing && referencing->keepInSource) {
+    parser.handler().source = bytes;
+    parser.handler().referencing = referencing;
+    parser.handler().referenced = referenced;
+  }
   json::error_code ec;
   std::size_t consumed = bom + parser.write_some(false, bytes.data() + bom, bytes.size() - bom, ec);
   if (ec) {
@@ -406,6 +515,10 @@ json::value parse(std::string_view bytes, json::storage_ptr storage) {
   return parser.handler().stack.release();
 }
 
+} // namespace
+
+namespace JSONSerialization {
+
 std::string write(const json::value& value) {
   std::string out;
   append(out, value);
@@ -413,18 +526,44 @@ std::string write(const json::value& value) {
 }
 
 void append(std::string& out, const json::value& value) {
-  appendValue(out, value);
+  appendValue(out, value, nullptr);
+}
+
+void appendReferencing(std::string& out, const json::value& value,
+                       const ReferenceWriter& writeReference) {
+  appendValue(out, value, &writeReference);
+}
+
+std::optional<SourceReference> sourceReference(const json::string& text) {
+  if (text.size() != kStandInLength || text[0] != kStandInMark)
+    return std::nullopt;
+  std::uint64_t fields[2];
+  std::memcpy(fields, text.data() + 1, sizeof fields);
+  return SourceReference{static_cast<std::size_t>(fields[0]), static_cast<std::size_t>(fields[1])};
 }
 
 void appendStringLiteral(std::string& out, std::string_view utf8) {
+  appendEscapedText(out, utf8, true);
+}
+
+void appendEscaped(std::string& out, std::string_view utf8) {
+  appendEscapedText(out, utf8, false);
+}
+
+} // namespace JSONSerialization
+
+namespace {
+
+void appendEscapedText(std::string& out, std::string_view utf8, bool quoted) {
   const char* p = utf8.data();
   const char* const end = p + utf8.size();
   // Sized exactly in advance, then written in place.
   const std::size_t start = out.size();
-  out.resize(start + utf8.size() + escapeOverhead(p, end) + 2);
+  out.resize(start + utf8.size() + escapeOverhead(p, end) + (quoted ? 2 : 0));
   char* w = out.data() + start;
-  char* const stop = out.data() + out.size() - 1; // where the closing quotation mark goes
-  *w++ = '"';
+  char* const stop = out.data() + out.size() - (quoted ? 1 : 0); // the closing quotation mark
+  if (quoted)
+    *w++ = '"';
 #if defined(__SSE2__)
   // Blocks of sixteen bytes. A block is stored whole; each special byte in it is then written
   // as its escape, and the plain bytes after it are stored again, sixteen at a time, from the
@@ -461,7 +600,58 @@ void appendStringLiteral(std::string& out, std::string_view utf8) {
     else
       w = writeEscape(w, c);
   }
-  *w = '"';
+  if (quoted)
+    *w = '"';
+}
+
+} // namespace
+
+namespace JSONSerialization {
+
+EscapeProgress escapeForward(const char* p, const char* const end, char* w, const char* limit) {
+  // A write may reach neither the first byte not yet read nor `limit`.
+  auto room = [&](const char* unread) {
+    const char* stop = std::min(unread, limit);
+    return stop > w ? static_cast<std::size_t>(stop - w) : 0;
+  };
+#if defined(__SSE2__)
+  // As in appendStringLiteral: a block writes at most 6 * 16 + 16 bytes and reads up to 31 bytes
+  // ahead; the block is in registers before any of it is overwritten.
+  while (end - p >= 32 && room(p) >= 6 * 16 + 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    unsigned mask = specialMask(bytes);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(w), bytes);
+    if (mask == 0) {
+      p += 16;
+      w += 16;
+      continue;
+    }
+    unsigned done = 0;
+    do {
+      const unsigned special = static_cast<unsigned>(__builtin_ctz(mask));
+      w += special - done;
+      w = writeEscape(w, static_cast<unsigned char>(p[special]));
+      done = special + 1;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(w),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + done)));
+      mask &= mask - 1;
+    } while (mask != 0);
+    w += 16 - done;
+    p += 16;
+  }
+#endif
+  while (p < end) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    const std::size_t length = kEscape[c] == 0 ? 1 : kEscape[c] == 'u' ? 6 : 2;
+    if (room(p + 1) < length)
+      break;
+    ++p;
+    if (length == 1)
+      *w++ = static_cast<char>(c);
+    else
+      w = writeEscape(w, c);
+  }
+  return {p, w};
 }
 
 std::string stringLiteral(std::string_view utf8) {

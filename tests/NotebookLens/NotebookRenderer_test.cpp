@@ -1,5 +1,6 @@
 #include "Foundation/JSONSerialization.h"
 #include "NotebookLens/NotebookRenderer.h"
+#include "NotebookLens/OutputDataInSource.h"
 #include "PreviewCore/HTMLTemplate.h"
 #include "TemporaryBundle.h"
 
@@ -231,4 +232,50 @@ TEST_F(NotebookRendererTest, AssetTestsNeedCellsThatAreAllObjects) {
       token(render(notebookWithCells({cell("markdown", json::array{"```mermaid\nA\n```\n", 1})})),
             "MM"),
       "");
+}
+
+// Output images left in the notebook's bytes and escaped from there into the page give the page
+// of the ordinary tree, whatever room the bytes leave ahead of them: in place with room enough,
+// moving to a buffer of its own at once or half-way with too little.
+TEST_F(NotebookRendererTest, ImagesTakenFromTheBytesGiveTheSamePage) {
+  auto base64 = [](std::size_t length, char seed) {
+    std::string text;
+    for (std::size_t i = 0; i < length; ++i)
+      text += "AZaz09+/"[(i * 7 + static_cast<std::size_t>(seed)) % 8];
+    return text;
+  };
+  json::object image = cell("code", "plot()");
+  image["outputs"] =
+      json::array{json::object{{"output_type", "display_data"},
+                               {"data", json::object{{"image/png", base64(30000, 'a')},
+                                                     {"text/plain", "<Figure>"}}}},
+                  // Bounding drops the large HTML: the members of "data" change places.
+                  json::object{{"output_type", "execute_result"},
+                               {"data", json::object{{"text/html", std::string(1100000, 'h')},
+                                                     {"image/jpeg", base64(20000, 'b')},
+                                                     {"text/plain", "table"},
+                                                     {"image/gif", base64(9000, 'c')}}}},
+                  json::object{{"output_type", "display_data"},
+                               {"data", json::object{{"image/png", base64(100, 'd')}}}}};
+  json::object text = cell("markdown", "![x](attachment:x.png) $y$");
+  text["attachments"] = json::object{{"x.png", json::object{{"image/png", base64(12000, 'e')}}}};
+  // As notebook files have it: "/" unescaped (only strings without escapes stay in the bytes).
+  std::string bytes = JSONSerialization::write(notebookWithCells({text, image}));
+  for (std::size_t at = bytes.find("\\/"); at != std::string::npos; at = bytes.find("\\/", at))
+    bytes.erase(at, 1);
+  const std::string expected = NotebookRenderer::renderHTML(bytes, "n.ipynb", *bundle);
+
+  for (std::size_t room :
+       {std::size_t(0), std::size_t(40), std::size_t(3000), std::size_t(8000), bytes.size()}) {
+    std::string buffer = std::string(room, '\0') + bytes;
+    NotebookRenderer::SourceText source{room, {}};
+    json::value tree =
+        JSONSerialization::parse(std::string_view(buffer).substr(room), json::storage_ptr(),
+                                 OutputDataInSource::kReferencing, source.references);
+    ASSERT_EQ(source.references.size(), 4u);
+    EXPECT_EQ(NotebookRenderer::renderParsedHTML(std::move(tree), "n.ipynb", *bundle,
+                                                 std::move(buffer), std::move(source)),
+              expected)
+        << "room of " << room << " bytes";
+  }
 }

@@ -2,10 +2,13 @@
 #include "Foundation/JSONSerialization.h"
 #include "Foundation/NSError.h"
 
+#include <algorithm>
 #include <boost/json.hpp>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <span>
 #include <string>
+#include <vector>
 
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -252,4 +255,72 @@ TEST(JSONSerializationTest, DocumentArenaHoldsTheSameTree) {
             R"([{"source":["a","é\/"],"n":1.5,"k":null},"more"])");
   EXPECT_THROW(JSONSerialization::parse("{", JSONSerialization::documentStorage(1 << 20)),
                NSErrorException);
+}
+
+namespace {
+
+// Leaves strings of at least 8 bytes under "keep" (at any depth below it) in the text.
+bool underKeep(std::span<const JSONSerialization::PathStep> path) {
+  return std::any_of(path.begin(), path.end(), [](const JSONSerialization::PathStep& step) {
+    return !step.inArray && step.name == "keep";
+  });
+}
+constexpr JSONSerialization::SourceReferencing kKeepLong{8, &underKeep};
+
+} // namespace
+
+// Named strings stay in the text (escaped ones, short ones and keys never do); written with
+// their text they give what the ordinary tree gives, and without it they cannot be written.
+TEST(JSONSerializationTest, StringsLeftInTheTextWriteAsTheOrdinaryTree) {
+  const std::string text =
+      R"({"keep":["long/enough/1","short","esc\/aped/xx",{"keep":"second/long"}],)"
+      R"("other":"not kept at all","keep\u0031":"long but not named"})";
+  std::vector<JSONSerialization::SourceReference> references;
+  const json::value tree =
+      JSONSerialization::parse(text, json::storage_ptr(), kKeepLong, references);
+  ASSERT_EQ(references.size(), 2u);
+  EXPECT_EQ(text.substr(references[0].offset, references[0].length), "long/enough/1");
+  EXPECT_EQ(text.substr(references[1].offset, references[1].length), "second/long");
+  EXPECT_TRUE(JSONSerialization::sourceReference(tree.at("keep").at(0).as_string()));
+  EXPECT_FALSE(JSONSerialization::sourceReference(tree.at("keep").at(2).as_string()));
+
+  std::string written;
+  JSONSerialization::appendReferencing(
+      written, tree, [&](std::string& out, const JSONSerialization::SourceReference& r) {
+        JSONSerialization::appendStringLiteral(out,
+                                               std::string_view(text).substr(r.offset, r.length));
+      });
+  EXPECT_EQ(written, JSONSerialization::write(JSONSerialization::parse(text)));
+  EXPECT_THROW(JSONSerialization::write(tree), NSErrorException);
+}
+
+// Escaping forward inside one buffer: whatever the gap between where the text is and where its
+// escaped form goes, what is written is the escaped form of what was read, and nothing not yet
+// read is overwritten.
+TEST(JSONSerializationTest, EscapingForwardNeverOverwritesWhatIsStillToBeRead) {
+  const std::string alphabet = std::string("ab/\"\\\n\x01\xc3\xa9xyzw", 13);
+  std::uint32_t state = 99;
+  for (int round = 0; round < 400; ++round) {
+    std::string text;
+    for (std::size_t i = 0, n = static_cast<std::size_t>(round * 7 % 700); i < n; ++i) {
+      state = state * 1103515245u + 12345u;
+      text += alphabet[(state >> 16) % (round % 3 == 0 ? 6 : alphabet.size())];
+    }
+    const std::size_t gap = static_cast<std::size_t>(round % 5 == 0 ? round * 3 : round % 130);
+    std::string buffer(gap, '#');
+    buffer += text;
+    buffer += std::string(64, '$');
+    const char* from = buffer.data() + gap;
+    const auto progress = JSONSerialization::escapeForward(from, from + text.size(), buffer.data(),
+                                                           buffer.data() + buffer.size());
+    const std::size_t read = static_cast<std::size_t>(progress.from - from);
+    std::string expected;
+    JSONSerialization::appendEscaped(expected, std::string_view(text).substr(0, read));
+    ASSERT_EQ(std::string(buffer.data(), progress.to), expected) << round;
+    ASSERT_EQ(buffer.substr(gap + read, text.size() - read), text.substr(read)) << round;
+    const std::size_t growth = JSONSerialization::stringLiteral(text).size() - 2 - text.size();
+    if (growth + 6 <= gap) {
+      ASSERT_EQ(read, text.size()) << "stopped early with a gap of " << gap;
+    }
+  }
 }
