@@ -21,8 +21,16 @@
 namespace {
 
 // Room ahead of the file's bytes for the page written into the same memory: the page's assets
-// (the diagram library alone is about 6 MB) and the renderer's allowance for escapes.
-std::size_t pageHeadroom(std::size_t fileSize) {
+// before the notebook (about 1 MB) and the growth of the output data by escapes ("/" in base64
+// takes two bytes, about one byte in sixty-four). Too little room costs a move of the page,
+// never its content; the room is written over either way.
+std::size_t pageRoomAhead(std::size_t fileSize) {
+  return fileSize / 32 + (3u << 19);
+}
+
+// Untouched room behind the bytes, for a page that grows past them: the diagram library that
+// follows the notebook (about 6 MB) and escapes beyond the room ahead.
+std::size_t pageRoomBehind(std::size_t fileSize) {
   return fileSize / 16 + (8u << 20);
 }
 
@@ -55,10 +63,11 @@ NotebookPreviewProvider::Preview NotebookPreviewProvider::makePreview(const URL&
                                                                       const Bundle& bundle) {
   std::error_code sizeError; // a file that cannot be sized fails in the read with its own error
   const std::uintmax_t fileSize = std::filesystem::file_size(fileURL.path(), sizeError);
-  const std::size_t room = sizeError || fileSize > kMaxNotebookBytes
-                               ? 0
-                               : pageHeadroom(static_cast<std::size_t>(fileSize));
-  std::string buffer = readNotebook(fileURL, kMaxNotebookBytes, 0, room);
+  const bool sized = !sizeError && fileSize <= kMaxNotebookBytes;
+  const std::size_t room = sized ? pageRoomAhead(static_cast<std::size_t>(fileSize)) : 0;
+  std::string buffer =
+      readNotebook(fileURL, kMaxNotebookBytes,
+                   sized ? pageRoomBehind(static_cast<std::size_t>(fileSize)) : 0, room);
   const std::string_view bytes = std::string_view(buffer).substr(room);
   // The tree's strings are at most as large as the file: one arena for all of them.
   NotebookRenderer::SourceText source{room, {}};

@@ -64,18 +64,12 @@ std::size_t estimatedJSONSize(const json::value& value, std::size_t depth) {
   }
 }
 
-// Appends the notebook's JSON text: it must be UTF-8, and it must not close the page's script
-// element (the writer escapes every "/", so the replacement is only the guarantee).
+// Appends the notebook's JSON text. It is UTF-8 without a further check: the parser refuses
+// text that is not (lone surrogate escapes included), and output bounding and image inlining
+// cut and join texts only at character boundaries. It cannot close the page's script element:
+// the writer escapes every "/".
 void appendNotebookJSON(std::string& html, const json::value& notebook) {
-  const std::size_t start = html.size();
   JSONSerialization::append(html, notebook);
-  const std::string_view written = std::string_view(html).substr(start);
-  if (!isValidUTF8(written))
-    throw NotebookRenderer::Error::invalidJSON();
-  if (written.find("</script") != std::string_view::npos) {
-    std::string escaped = HTMLTemplate::escapeScript(written);
-    html.replace(start, std::string::npos, escaped);
-  }
 }
 
 void replaceAll(std::string& text, std::string_view from, std::string_view to) {
