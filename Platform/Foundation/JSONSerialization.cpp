@@ -265,49 +265,51 @@ inline char* writeEscape(char* w, unsigned char c) {
   return w + sizeof text;
 }
 
-// The number of set bits in a 16-bit mask, without a library call (the bit-count instruction is
-// not part of the baseline instruction set).
-inline std::size_t bitCount16(unsigned v) {
-  v = v - ((v >> 1) & 0x5555u);
-  v = (v & 0x3333u) + ((v >> 2) & 0x3333u);
-  v = (v + (v >> 4)) & 0x0F0Fu;
-  return (v + (v >> 8)) & 0x1Fu;
-}
-
-// How many bytes the escapes of [p, end) add to the text's own length.
-std::size_t escapeOverhead(const char* p, const char* end) {
-  std::size_t overhead = 0;
+// Escapes [p, end) to `w` for as long as room(unread, w), the bytes that may be written at `w`
+// when `unread` is the first byte not yet read, allows. A block of sixteen bytes is stored
+// whole; each special byte in it is then written as its escape, and the plain bytes after it
+// are stored again, sixteen at a time, from the source. Stores may run past what is final;
+// later writes put those bytes right. A block reads up to 31 bytes ahead and writes at most
+// 6 * 16 + 16 bytes, all of it after the block itself is in registers.
+template <class Room>
+JSONSerialization::EscapeProgress escapeWhileRoom(const char* p, const char* const end, char* w,
+                                                  Room room) {
 #if defined(__SSE2__)
-  const __m128i space = _mm_set1_epi8(0x20);
-  const __m128i allOnes = _mm_set1_epi8(-1);
-  while (end - p >= 16) {
+  while (end - p >= 32 && room(p, w) >= 6 * 16 + 16) {
     const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i control =
-        _mm_xor_si128(_mm_cmpeq_epi8(_mm_max_epu8(bytes, space), bytes), allOnes);
-    const __m128i shortControl =
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\b')),
-                                  _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\f'))),
-                     _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')),
-                                               _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r'))),
-                                  _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t'))));
-    const __m128i special =
-        _mm_or_si128(_mm_or_si128(control, _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"'))),
-                     _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')),
-                                  _mm_cmpeq_epi8(bytes, _mm_set1_epi8('/'))));
-    const unsigned specialMask = static_cast<unsigned>(_mm_movemask_epi8(special));
-    if (specialMask != 0) {
-      const unsigned longMask =
-          static_cast<unsigned>(_mm_movemask_epi8(_mm_andnot_si128(shortControl, control)));
-      overhead += bitCount16(specialMask) + 4 * bitCount16(longMask);
+    unsigned mask = specialMask(bytes);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(w), bytes);
+    if (mask == 0) {
+      p += 16;
+      w += 16;
+      continue;
     }
+    unsigned done = 0; // bytes of the block written so far
+    do {
+      const unsigned special = static_cast<unsigned>(__builtin_ctz(mask));
+      w += special - done; // the plain bytes before it are in place already
+      w = writeEscape(w, static_cast<unsigned char>(p[special]));
+      done = special + 1;
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(w),
+                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + done)));
+      mask &= mask - 1;
+    } while (mask != 0);
+    w += 16 - done;
     p += 16;
   }
 #endif
-  for (; p < end; ++p) {
-    const char escape = kEscape[static_cast<unsigned char>(*p)];
-    overhead += escape == 0 ? 0 : escape == 'u' ? 5 : 1;
+  while (p < end) {
+    const unsigned char c = static_cast<unsigned char>(*p);
+    const std::size_t length = kEscape[c] == 0 ? 1 : kEscape[c] == 'u' ? 6 : 2;
+    if (room(p + 1, w) < length)
+      break;
+    ++p;
+    if (length == 1)
+      *w++ = static_cast<char>(c);
+    else
+      w = writeEscape(w, c);
   }
-  return overhead;
+  return {p, w};
 }
 
 void appendNumber(std::string& out, double d) {
@@ -555,103 +557,47 @@ void appendEscaped(std::string& out, std::string_view utf8) {
 namespace {
 
 void appendEscapedText(std::string& out, std::string_view utf8, bool quoted) {
+  // Escaped a chunk at a time in fast memory, each chunk then appended: every byte is read once
+  // and written once to `out`, which is never cleared ahead of the writes.
+  char chunk[16384];
+  char* const chunkEnd = chunk + sizeof chunk;
+  const auto room = [chunkEnd](const char*, const char* at) {
+    return static_cast<std::size_t>(chunkEnd - at);
+  };
   const char* p = utf8.data();
   const char* const end = p + utf8.size();
-  // Sized exactly in advance, then written in place.
-  const std::size_t start = out.size();
-  out.resize(start + utf8.size() + escapeOverhead(p, end) + (quoted ? 2 : 0));
-  char* w = out.data() + start;
-  char* const stop = out.data() + out.size() - (quoted ? 1 : 0); // the closing quotation mark
+  char* w = chunk;
   if (quoted)
     *w++ = '"';
-#if defined(__SSE2__)
-  // Blocks of sixteen bytes. A block is stored whole; each special byte in it is then written
-  // as its escape, and the plain bytes after it are stored again, sixteen at a time, from the
-  // source. Stores may run past what is final; later writes put those bytes right. The bounds
-  // keep every load inside the text and every store inside the buffer (a block writes at most
-  // 6 * 16 bytes, plus one store of sixteen).
-  while (end - p >= 32 && stop - w >= 6 * 16 + 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(w), bytes);
-    unsigned mask = specialMask(bytes);
-    if (mask == 0) {
-      p += 16;
-      w += 16;
-      continue;
+  for (;;) {
+    const JSONSerialization::EscapeProgress progress = escapeWhileRoom(p, end, w, room);
+    p = progress.from;
+    w = progress.to;
+    if (p == end)
+      break;
+    out.append(chunk, static_cast<std::size_t>(w - chunk));
+    w = chunk;
+  }
+  if (quoted) {
+    if (w == chunkEnd) {
+      out.append(chunk, sizeof chunk);
+      w = chunk;
     }
-    unsigned done = 0; // bytes of the block written so far
-    do {
-      const unsigned special = static_cast<unsigned>(__builtin_ctz(mask));
-      w += special - done; // the plain bytes before it are in place already
-      w = writeEscape(w, static_cast<unsigned char>(p[special]));
-      done = special + 1;
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(w),
-                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + done)));
-      mask &= mask - 1;
-    } while (mask != 0);
-    w += 16 - done;
-    p += 16;
+    *w++ = '"';
   }
-#endif
-  while (p < end) {
-    const unsigned char c = static_cast<unsigned char>(*p++);
-    if (kEscape[c] == 0)
-      *w++ = static_cast<char>(c);
-    else
-      w = writeEscape(w, c);
-  }
-  if (quoted)
-    *w = '"';
+  out.append(chunk, static_cast<std::size_t>(w - chunk));
 }
 
 } // namespace
 
 namespace JSONSerialization {
 
-EscapeProgress escapeForward(const char* p, const char* const end, char* w, const char* limit) {
+EscapeProgress escapeForward(const char* from, const char* end, char* to, const char* limit) {
   // A write may reach neither the first byte not yet read nor `limit`.
-  auto room = [&](const char* unread) {
+  return escapeWhileRoom(from, end, to, [limit](const char* unread, const char* at) {
     const char* stop = std::min(unread, limit);
-    return stop > w ? static_cast<std::size_t>(stop - w) : 0;
-  };
-#if defined(__SSE2__)
-  // As in appendStringLiteral: a block writes at most 6 * 16 + 16 bytes and reads up to 31 bytes
-  // ahead; the block is in registers before any of it is overwritten.
-  while (end - p >= 32 && room(p) >= 6 * 16 + 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    unsigned mask = specialMask(bytes);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(w), bytes);
-    if (mask == 0) {
-      p += 16;
-      w += 16;
-      continue;
-    }
-    unsigned done = 0;
-    do {
-      const unsigned special = static_cast<unsigned>(__builtin_ctz(mask));
-      w += special - done;
-      w = writeEscape(w, static_cast<unsigned char>(p[special]));
-      done = special + 1;
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(w),
-                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + done)));
-      mask &= mask - 1;
-    } while (mask != 0);
-    w += 16 - done;
-    p += 16;
-  }
-#endif
-  while (p < end) {
-    const unsigned char c = static_cast<unsigned char>(*p);
-    const std::size_t length = kEscape[c] == 0 ? 1 : kEscape[c] == 'u' ? 6 : 2;
-    if (room(p + 1) < length)
-      break;
-    ++p;
-    if (length == 1)
-      *w++ = static_cast<char>(c);
-    else
-      w = writeEscape(w, c);
-  }
-  return {p, w};
+    return stop > at ? static_cast<std::size_t>(stop - at) : std::size_t(0);
+  });
 }
 
 std::string stringLiteral(std::string_view utf8) {

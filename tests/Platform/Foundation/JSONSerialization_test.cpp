@@ -225,9 +225,12 @@ TEST(JSONSerializationTest, DenseSpecialsMatchASimpleEscaper) {
   };
   const std::string alphabet = std::string("ab/\"\\\n\t\x01\x1f\0\xc3\xa9", 13);
   std::uint32_t state = 12345;
-  for (int round = 0; round < 2000; ++round) {
+  // The last rounds are long: the escaped text crosses the writer's chunks at every offset
+  // near their end, the closing quotation mark too.
+  for (int round = 0; round < 2080; ++round) {
     std::string text;
-    const std::size_t length = static_cast<std::size_t>(round % 300);
+    const std::size_t length =
+        static_cast<std::size_t>(round < 2000 ? round % 300 : 16300 + (round - 2000) * 13 % 100);
     for (std::size_t i = 0; i < length; ++i) {
       state = state * 1103515245u + 12345u;
       text += alphabet[(state >> 16) % (round % 7 == 0 ? 2 : alphabet.size() - 2)];
@@ -322,5 +325,15 @@ TEST(JSONSerializationTest, EscapingForwardNeverOverwritesWhatIsStillToBeRead) {
     if (growth + 6 <= gap) {
       ASSERT_EQ(read, text.size()) << "stopped early with a gap of " << gap;
     }
+  }
+}
+
+// Texts that fill the writer's chunk up to the closing quotation mark and one byte either side.
+TEST(JSONSerializationTest, ChunkBoundariesLoseNothing) {
+  for (std::size_t length = 16370; length < 16400; ++length) {
+    const std::string plain(length, 'a');
+    ASSERT_EQ(JSONSerialization::stringLiteral(plain), "\"" + plain + "\"") << length;
+    const std::string slashed = std::string(length, 'a') + "/";
+    ASSERT_EQ(JSONSerialization::stringLiteral(slashed), "\"" + plain + "\\/\"") << length;
   }
 }
