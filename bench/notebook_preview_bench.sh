@@ -9,15 +9,18 @@
 #   bench/notebook_preview_bench.sh [BUILD_DIR] [RUNS]
 #
 # BUILD_DIR defaults to build/ (needs render-notebook, qlmanage and the app bundle built);
-# RUNS (default 3) is the number of timed runs per file, of which the fastest is reported.
-# The notebooks are generated once into BUILD_DIR/bench-notebooks by bench/make_notebooks.py.
+# RUNS (default 5) is the number of timed runs per file, of which the median is reported (time
+# and CPU each; peak memory is the largest seen). The notebooks are generated once into
+# NOTEBOOK_DIR (default BUILD_DIR/bench-notebooks) by bench/make_notebooks.py; pointing
+# NOTEBOOK_DIR at another build's notebooks measures that build on the same files. ONLY (a
+# space-separated list of notebook names) limits the run to those notebooks.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build}" && pwd)
-runs=${2:-3}
+runs=${2:-5}
 render=$build/tools/render-notebook
 qlmanage=$build/qlmanage
-data=$build/bench-notebooks
+data=${NOTEBOOK_DIR:-$build/bench-notebooks}
 work=$(mktemp -d "${TMPDIR:-/var/tmp}/notebook-bench.XXXXXX")
 shm=$(mktemp -d /dev/shm/notebook-bench.XXXXXX)
 trap 'rm -rf "$work" "$shm"' EXIT
@@ -37,28 +40,28 @@ fi
 calc() { awk "BEGIN { printf \"%.${2:-2}f\", $1 }"; }
 holds() { awk "BEGIN { exit !($1) }"; }
 
-# measure RUNS COMMAND...: the fastest of $runs runs; sets wall, cpu, rss (KB).
+# measure RUNS COMMAND...: the median of $runs runs; sets wall, cpu (user + system) and rss
+# (the largest, KB).
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 measure() {
-  local best_wall="" best_cpu="" peak=0 n
+  local walls="" cpus="" peak=0 n
   for ((n = 0; n < $1; n++)); do
     /usr/bin/time -f "%e %U %S %M" -o "$work/time" "${@:2}" >/dev/null 2>"$work/err" || {
       echo "failed: ${*:2}" >&2; cat "$work/err" >&2; return 1; }
     read -r w u s m <"$work/time"
-    if [[ -z $best_wall ]] || holds "$w < $best_wall"; then
-      best_wall=$w
-      best_cpu=$(calc "$u + $s")
-    fi
+    walls+="$w"$'\n'
+    cpus+="$(calc "$u + $s")"$'\n'
     ((m > peak)) && peak=$m
   done
-  wall=$best_wall cpu=$best_cpu rss=$peak
+  wall=$(printf '%s' "$walls" | median) cpu=$(printf '%s' "$cpus" | median) rss=$peak
 }
 
-printf '%-14s %6s | %8s %7s %8s %6s | %8s %8s %8s %6s | %9s %8s | %7s %7s\n' notebook MB \
-  "preview" "cpu" "peak MB" "xsize" "qlm shm" "qlm disk" "peak MB" "xsize" "nbconvert" "peak MB" \
-  "speedup" "(shm)"
+printf '%-14s %6s | %8s %7s %8s %6s | %8s %7s %8s %8s %6s | %9s %8s | %7s %7s\n' notebook MB \
+  "preview" "cpu" "peak MB" "xsize" "qlm shm" "cpu" "qlm disk" "peak MB" "xsize" "nbconvert" \
+  "peak MB" "speedup" "(shm)"
 status=0
 miss() { echo "  target missed: $*"; status=1; }
-for name in images-1mb images-20mb images-100mb text-100mb cells-2000; do
+for name in ${ONLY:-images-1mb images-20mb images-100mb text-100mb cells-2000}; do
   file=$data/$name.ipynb
   bytes=$(stat -c %s "$file")
   mb=$(calc "$bytes / 1048576" 1)
@@ -68,7 +71,7 @@ for name in images-1mb images-20mb images-100mb text-100mb cells-2000; do
   measure "$runs" "$render" --preview "$file" /dev/null
   p_wall=$wall p_cpu=$cpu p_rss=$rss
   measure "$runs" "$qlmanage" --app "$build/Lumivale Quick Look.app" -q -o "$shm" "$file"
-  s_wall=$wall s_rss=$rss
+  s_wall=$wall s_cpu=$cpu s_rss=$rss
   measure "$runs" "$qlmanage" --app "$build/Lumivale Quick Look.app" -q -o "$work" "$file"
   d_wall=$wall
   rm -rf "${shm:?}"/* "${work:?}"/*
@@ -81,9 +84,9 @@ for name in images-1mb images-20mb images-100mb text-100mb cells-2000; do
   fi
   ratio=$(calc "$p_rss * 1024 / $bytes")
   s_ratio=$(calc "$s_rss * 1024 / $bytes")
-  printf '%-14s %6s | %7ss %6ss %8d %5sx | %7ss %7ss %8d %5sx | %8ss %8s | %6sx %6sx\n' "$name" \
-    "$mb" "$p_wall" "$p_cpu" $((p_rss / 1024)) "$ratio" "$s_wall" "$d_wall" $((s_rss / 1024)) \
-    "$s_ratio" "$n_wall" "$n_rss" "$speedup" "$s_speedup"
+  printf '%-14s %6s | %7ss %6ss %8d %5sx | %7ss %6ss %7ss %8d %5sx | %8ss %8s | %6sx %6sx\n' \
+    "$name" "$mb" "$p_wall" "$p_cpu" $((p_rss / 1024)) "$ratio" "$s_wall" "$s_cpu" "$d_wall" \
+    $((s_rss / 1024)) "$s_ratio" "$n_wall" "$n_rss" "$speedup" "$s_speedup"
 
   case $name in
   images-100mb)
@@ -103,8 +106,9 @@ for name in images-1mb images-20mb images-100mb text-100mb cells-2000; do
     ;;
   esac
 done
-echo "preview: in-process pipeline (render-notebook --preview, page to /dev/null), fastest of $runs;"
-echo "  cpu = user + system; nbconvert: jupyter nbconvert --to html --stdout, page to /dev/null"
+echo "preview: in-process pipeline (render-notebook --preview, page to /dev/null), median of $runs;"
+echo "  cpu = user + system (qlmanage: with the extension process); nbconvert: jupyter nbconvert"
+echo "  --to html --stdout, page to /dev/null, one run"
 echo "qlm shm / qlm disk: the preview service end to end (extension process, pipe, preview folder"
 echo "  with Preview.html and Standalone.html written to /dev/shm / to $(df --output=source "$work" | tail -1));"
 echo "  peak MB = largest of qlmanage and the extension (to /dev/shm)"
