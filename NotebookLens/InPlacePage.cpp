@@ -46,7 +46,7 @@ void InPlacePage::append(std::string_view bytes) {
     page_.append(bytes);
     return;
   }
-  if (bytes.size() <= guard() - end_) {
+  if (const std::size_t stop = guard(); end_ <= stop && bytes.size() <= stop - end_) {
     std::memcpy(buffer_.data() + end_, bytes.data(), bytes.size());
     end_ += bytes.size();
     return;
