@@ -20,6 +20,13 @@ void prepare() {
   if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
   QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  // Without the GPU, Chromium draws the page on the processor; Qt Quick's software renderer
+  // then puts those pixels into the window as they are, instead of first setting up OpenGL
+  // (a software rasterizer too, then) for the view, which costs a panel's first frame some
+  // hundreds of milliseconds.
+  if (qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").split(' ').contains("--disable-gpu") &&
+      qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
+    qputenv("QT_QUICK_BACKEND", "software");
 }
 
 bool configure() {
