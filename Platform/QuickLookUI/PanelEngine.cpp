@@ -24,9 +24,17 @@ void prepare() {
   // then puts those pixels into the window as they are, instead of first setting up OpenGL
   // (a software rasterizer too, then) for the view, which costs a panel's first frame some
   // hundreds of milliseconds.
-  if (qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").split(' ').contains("--disable-gpu") &&
-      qEnvironmentVariableIsEmpty("QT_QUICK_BACKEND"))
-    qputenv("QT_QUICK_BACKEND", "software");
+  const QByteArray backend =
+      quickBackendFor(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"), qgetenv("QT_QUICK_BACKEND"));
+  if (!backend.isEmpty())
+    qputenv("QT_QUICK_BACKEND", backend);
+}
+
+QByteArray quickBackendFor(const QByteArray& chromiumFlags, const QByteArray& chosen) {
+  if (!chosen.isEmpty())
+    return chosen;
+  return chromiumFlags.simplified().split(' ').contains("--disable-gpu") ? QByteArray("software")
+                                                                         : QByteArray();
 }
 
 bool configure() {
