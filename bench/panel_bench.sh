@@ -111,7 +111,7 @@ first_text_ms() {
   [ -n "$at" ] || { echo "no first text: $*" >&2; cat "$log" >&2; echo NaN; return; }
   # Where the time went, for the last run of each kind.
   sed -n 's/.*timeline \([a-z-]*\) at=\([0-9]*\).*/\1 \2/p' "$log" |
-    awk -v s="$start" '{printf "%s +%d  ", $1, $2 - s}' >"$home/breakdown"
+    awk -v s="$start" -v t="$at" '{printf "%s +%d  ", $1, $2 - s} END {printf "first-text +%d", t - s}' >"$home/breakdown"
   echo $((at - start))
 }
 median() { local values; values=$(cat); [ "$values" != - ] || { echo -; return; }; echo "$values" | sort -n | awk '{a[NR]=$1} END {if (NR%2) print a[(NR+1)/2]; else print int((a[NR/2]+a[NR/2+1])/2)}'; }
