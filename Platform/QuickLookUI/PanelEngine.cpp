@@ -44,6 +44,8 @@ bool configure() {
   // prefers-color-scheme follows it through the engine's native theme.
   const bool dark = DesktopAppearance::prefersDark().value_or(
       QApplication::palette().color(QPalette::Window).lightness() < 128);
+  // The panel's own widgets (toolbar, find bar) match the page.
+  DesktopAppearance::applyPreference(dark);
   if (dark) {
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     if (!flags.contains("--force-dark-mode"))

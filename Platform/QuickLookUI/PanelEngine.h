@@ -16,7 +16,8 @@ void prepare();
 QByteArray quickBackendFor(const QByteArray& chromiumFlags, const QByteArray& chosen);
 
 // Once it exists: the application's names, and the page's appearance, which follows the
-// desktop's (the engine reads it when the first profile is made). Returns whether it is dark.
+// desktop's (the engine reads it when the first profile is made), as do the panel's own
+// widgets. Returns whether it is dark.
 bool configure();
 
 } // namespace PanelEngine

@@ -1,6 +1,5 @@
 #include "QuickLookUI/QLPreviewPanel.h"
 
-#include "AppKit/DesktopAppearance.h"
 #include "QuickLookUI/ErrorPage.h"
 #include "QuickLookUI/FindBar.h"
 #include "QuickLookUI/FragmentScroll.h"
@@ -271,7 +270,6 @@ PanelResult runPreviewPanel(int argc, char** argv, std::vector<QLPreviewItem> it
   if (probe)
     std::fprintf(stderr, "preview panel: timeline application at=%lld\n",
                  static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
-  DesktopAppearance::applyPreference(dark); // the panel's toolbar and find bar match the page
   QLPreviewPanel panel(dark);
   panel.setLinkedPreviewSource(std::move(linked));
   panel.open(std::move(items), std::move(probe));
