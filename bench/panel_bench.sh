@@ -13,13 +13,20 @@
 # warm run of each document the panel's timeline is shown too: request at the agent, panel made,
 # reply there, page load started and finished.
 #
-#   bench/panel_bench.sh [BUILD_DIR] [RUNS]      (RUNS per figure, default 5; the median is shown)
+#   bench/panel_bench.sh [BUILD_DIR] [RUNS] [DOCUMENT...]
+#     RUNS per figure, default 5; the median is shown. DOCUMENTs: some of README.md,
+#     README-diagram.md and notebook-20mb.ipynb (default all). LUMIVALE_PANEL_BENCH_MODES: some
+#     of "cold warm cached alone" (default all; a warm run needs no cold one before it).
 #
 # Runs under its own X server (xvfb-run) and its own session bus (dbus-run-session).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../build}" && pwd)
 runs=${2:-5}
+shift $(($# > 2 ? 2 : $#))
+documents=("$@")
+[ ${#documents[@]} -gt 0 ] || documents=(README.md README-diagram.md notebook-20mb.ipynb)
+modes=${LUMIVALE_PANEL_BENCH_MODES:-cold warm cached alone}
 if [ -z "${LUMIVALE_PANEL_BENCH_INSIDE:-}" ]; then
   for tool in xvfb-run dbus-run-session python3; do
     command -v $tool >/dev/null || { echo "missing $tool" >&2; exit 1; }
@@ -32,7 +39,7 @@ if [ -z "${LUMIVALE_PANEL_BENCH_INSIDE:-}" ]; then
   # Exported before the bus starts, so that the panel agent it starts has them too.
   export QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS=--disable-gpu
   XDG_DATA_HOME=$home/data LUMIVALE_PANEL_BENCH_INSIDE=$home \
-    xvfb-run -a -s "-screen 0 1600x1200x24" dbus-run-session -- bash "$0" "$build" "$runs" 2>/dev/null
+    xvfb-run -a -s "-screen 0 1600x1200x24" dbus-run-session -- bash "$0" "$build" "$runs" "${documents[@]}" 2>/dev/null
   exit $?
 fi
 home=$LUMIVALE_PANEL_BENCH_INSIDE
@@ -104,24 +111,40 @@ first_text_ms() {
   [ -n "$at" ] || { echo "no first text: $*" >&2; cat "$log" >&2; echo NaN; return; }
   # Where the time went, for the last run of each kind.
   sed -n 's/.*timeline \([a-z-]*\) at=\([0-9]*\).*/\1 \2/p' "$log" |
-    awk -v s="$start" '{printf "%s +%d  ", $1, $2 - s}' >"$home/breakdown"
+    awk -v s="$start" -v t="$at" '{printf "%s +%d  ", $1, $2 - s} END {printf "first-text +%d", t - s}' >"$home/breakdown"
   echo $((at - start))
 }
-median() { sort -n | awk '{a[NR]=$1} END {if (NR%2) print a[(NR+1)/2]; else print int((a[NR/2]+a[NR/2+1])/2)}'; }
+median() { local values; values=$(cat); [ "$values" != - ] || { echo -; return; }; echo "$values" | sort -n | awk '{a[NR]=$1} END {if (NR%2) print a[(NR+1)/2]; else print int((a[NR/2]+a[NR/2+1])/2)}'; }
 
 printf '%-22s %10s %10s %10s %10s\n' "document" "cold" "warm" "cached" "alone"
-for doc in README.md README-diagram.md notebook-20mb.ipynb; do
+wanted() { [[ " $modes " == *" $1 "* ]]; }
+for doc in "${documents[@]}"; do
   file=$docs/$doc
-  cold=() warm=() cached=() alone=()
+  [ -f "$file" ] || { echo "no such document: $doc" >&2; exit 2; }
+  cold=(-) warm=(-) cached=(-) alone=(-) warm_breakdown=
+  # Without cold runs, one unmeasured run starts the services.
+  wanted cold || first_text_ms "$qlmanage" -p --app "$app" "$file" >/dev/null
   for ((i = 0; i < runs; i++)); do
-    stop_server
-    touch "$file"
-    cold+=("$(first_text_ms "$qlmanage" -p --app "$app" "$file")")
-    touch "$file"
-    warm+=("$(first_text_ms "$qlmanage" -p --app "$app" "$file")")
-    warm_breakdown=$(cat "$home/breakdown")
-    cached+=("$(first_text_ms "$qlmanage" -p --app "$app" "$file")")
-    alone+=("$(first_text_ms env -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR=/nonexistent "$qlmanage" -p --app "$app" "$file")")
+    if wanted cold; then
+      [ "$i" -gt 0 ] || cold=()
+      stop_server
+      touch "$file"
+      cold+=("$(first_text_ms "$qlmanage" -p --app "$app" "$file")")
+    fi
+    if wanted warm; then
+      [ "$i" -gt 0 ] || warm=()
+      touch "$file"
+      warm+=("$(first_text_ms "$qlmanage" -p --app "$app" "$file")")
+      warm_breakdown=$(cat "$home/breakdown")
+    fi
+    if wanted cached; then
+      [ "$i" -gt 0 ] || cached=()
+      cached+=("$(first_text_ms "$qlmanage" -p --app "$app" "$file")")
+    fi
+    if wanted alone; then
+      [ "$i" -gt 0 ] || alone=()
+      alone+=("$(first_text_ms env -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR=/nonexistent "$qlmanage" -p --app "$app" "$file")")
+    fi
   done
   printf '%-22s %8s ms %7s ms %7s ms %7s ms\n' "$doc ($(( $(stat -c %s "$file") / 1024 )) KB)" \
     "$(printf '%s\n' "${cold[@]}" | median)" "$(printf '%s\n' "${warm[@]}" | median)" \

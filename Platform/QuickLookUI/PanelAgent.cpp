@@ -221,16 +221,17 @@ void PanelAgent::show(const QDBusMessage& message, const QDBusConnection& connec
          [item = std::move(item), processes = processes_] { return fetch(item, *processes); },
          std::move(path)});
   }
-  std::unique_ptr<PanelWebView> web = takeSpare();
-  if (web)
+  QLPreviewPanel* panel = takeSpare();
+  if (panel)
     connect(
-        web->page(), &QWebEnginePage::loadFinished, this,
+        panel->page(), &QWebEnginePage::loadFinished, this,
         [this] { QTimer::singleShot(kSpareDelayMs, this, [this] { prepareSpare(); }); },
         Qt::SingleShotConnection);
-  auto* panel = new QLPreviewPanel(std::move(items), dark_, std::move(probe),
-                                   QLPreviewPanelHost{std::move(web), messages});
+  else
+    panel = new QLPreviewPanel(dark_);
   panel->setLinkedPreviewSource(linkedSource(request->app, processes_));
   panel->installEventFilter(this);
+  panel->open(std::move(items), std::move(probe), messages);
   panels_.emplace(panel, OpenPanel{panel, message, connection, messages});
   idleTimer_.stop();
   // A caller that goes away (interrupted, killed) takes its panel with it.
@@ -282,12 +283,14 @@ void PanelAgent::panelClosed(QLPreviewPanel* panel) {
 void PanelAgent::prepareSpare() {
   if (spare_ || leaving_)
     return;
-  spare_ = std::make_unique<PanelWebView>(dark_);
-  spare_->warmUp();
+  auto web = std::make_unique<PanelWebView>(dark_);
+  web->warmUp();
+  spare_ = std::make_unique<QLPreviewPanel>(dark_, std::move(web));
+  spare_->prepareWindow();
 }
 
-std::unique_ptr<PanelWebView> PanelAgent::takeSpare() {
-  return std::move(spare_);
+QLPreviewPanel* PanelAgent::takeSpare() {
+  return spare_.release();
 }
 
 void PanelAgent::leave() {

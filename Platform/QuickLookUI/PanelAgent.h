@@ -1,6 +1,6 @@
 // PanelAgent: the per-user panel host on the session bus. It keeps the web engine running, with
-// a hidden, pre-warmed web view (its render process started) ready for the next panel, so that
-// `qlmanage -p` shows its first text without starting an engine. It answers
+// a hidden panel made ahead (window laid out, render process started) ready for the next one, so
+// that `qlmanage -p` shows its first text without starting an engine. It answers
 //   Show(s request, h messages) -> (i failed, i unfinished)   shows a PanelAgentRequest's
 //       documents in a panel of their own and answers once that panel is closed; the panel's
 //       messages (failures, console, probe reports) go to `messages`
@@ -21,7 +21,6 @@
 #include <memory>
 
 class ExtensionProcessPool;
-class PanelWebView;
 class QLPreviewPanel;
 
 class PanelAgent : public QDBusVirtualObject {
@@ -51,14 +50,14 @@ private:
   void quit(const QDBusMessage& message, const QDBusConnection& connection);
   void panelClosed(QLPreviewPanel* panel);
   void prepareSpare();
-  std::unique_ptr<PanelWebView> takeSpare();
-  void leave(); // gives up the name and quits once no panel is left
+  QLPreviewPanel* takeSpare(); // null when none is ready; the caller owns it
+  void leave();                // gives up the name and quits once no panel is left
   bool sameDesktop(const PanelAgentRequest& request, std::string& why) const;
 
   bool dark_;
   bool leaving_ = false;
   std::optional<QDBusConnection> bus_;
-  std::unique_ptr<PanelWebView> spare_;
+  std::unique_ptr<QLPreviewPanel> spare_; // made ahead, hidden, without documents
   std::map<QLPreviewPanel*, OpenPanel> panels_;
   std::shared_ptr<ExtensionProcessPool> processes_;
   QTimer idleTimer_;

@@ -20,6 +20,21 @@ void prepare() {
   if (qEnvironmentVariableIsEmpty("QT_LOGGING_RULES"))
     QLoggingCategory::setFilterRules(QStringLiteral("qt.webenginecontext.info=false"));
   QApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  // Without the GPU, Chromium draws the page on the processor; Qt Quick's software renderer
+  // then puts those pixels into the window as they are, instead of first setting up OpenGL
+  // (a software rasterizer too, then) for the view, which costs a panel's first frame some
+  // hundreds of milliseconds.
+  const QByteArray backend =
+      quickBackendFor(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"), qgetenv("QT_QUICK_BACKEND"));
+  if (!backend.isEmpty())
+    qputenv("QT_QUICK_BACKEND", backend);
+}
+
+QByteArray quickBackendFor(const QByteArray& chromiumFlags, const QByteArray& chosen) {
+  if (!chosen.isEmpty())
+    return chosen;
+  return chromiumFlags.simplified().split(' ').contains("--disable-gpu") ? QByteArray("software")
+                                                                         : QByteArray();
 }
 
 bool configure() {
@@ -29,6 +44,8 @@ bool configure() {
   // prefers-color-scheme follows it through the engine's native theme.
   const bool dark = DesktopAppearance::prefersDark().value_or(
       QApplication::palette().color(QPalette::Window).lightness() < 128);
+  // The panel's own widgets (toolbar, find bar) match the page.
+  DesktopAppearance::applyPreference(dark);
   if (dark) {
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     if (!flags.contains("--force-dark-mode"))

@@ -7,7 +7,7 @@
 namespace {
 
 // Reports "first-text <epoch ms>" two frames after the page's text is in the document (so it
-// has been painted), then "ready <state>" once the page marks itself ready.
+// has been painted), watching from the document's creation on, then "ready <state>" once the page marks itself ready.
 const char kProbeScript[] = R"JS((() => {
   const channel = %1;
   const send = (text) => console.info(channel + text);
@@ -57,7 +57,7 @@ const char kProbeScript[] = R"JS((() => {
       textSent = true;
       requestAnimationFrame(() => requestAnimationFrame(() => send('first-text ' + Date.now())));
     }
-    if (document.documentElement.dataset.lumivaleReady === 'true') {
+    if (document.documentElement?.dataset.lumivaleReady === 'true') {
       const report = () => send('ready ' + JSON.stringify(state()));
       textSent ? requestAnimationFrame(() => requestAnimationFrame(report)) : setTimeout(poll, 16);
       return;
@@ -90,7 +90,9 @@ void PanelProbe::install(QWebEngineScriptCollection& scripts) const {
   QWebEngineScript script;
   script.setName(QStringLiteral("lumivale-panel-probe"));
   script.setWorldId(QWebEngineScript::ApplicationWorld);
-  script.setInjectionPoint(QWebEngineScript::DocumentReady);
+  // From the document's start, so that text painted while the rest of a large page is still
+  // being parsed counts when it is painted, not once the whole page is in.
+  script.setInjectionPoint(QWebEngineScript::DocumentCreation);
   script.setRunsOnSubFrames(false);
   script.setSourceCode(
       QString::fromLatin1(kProbeScript).arg(QStringLiteral("'") + channel + QStringLiteral("'")));

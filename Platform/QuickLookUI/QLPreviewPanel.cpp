@@ -1,6 +1,5 @@
 #include "QuickLookUI/QLPreviewPanel.h"
 
-#include "AppKit/DesktopAppearance.h"
 #include "QuickLookUI/ErrorPage.h"
 #include "QuickLookUI/FindBar.h"
 #include "QuickLookUI/FragmentScroll.h"
@@ -45,11 +44,9 @@ std::string failureOf(const PreviewWire::Reply& reply) {
 
 } // namespace
 
-QLPreviewPanel::QLPreviewPanel(std::vector<QLPreviewItem> items, bool dark,
-                               std::optional<PanelProbe> probe, QLPreviewPanelHost host)
-    : mailbox_(std::make_shared<Mailbox>()), dark_(dark), probe_(std::move(probe)),
-      messages_(host.messages),
-      web_(host.web ? std::move(host.web) : std::make_unique<PanelWebView>(dark)) {
+QLPreviewPanel::QLPreviewPanel(bool dark, std::unique_ptr<PanelWebView> web)
+    : mailbox_(std::make_shared<Mailbox>()), dark_(dark),
+      web_(web ? std::move(web) : std::make_unique<PanelWebView>(dark)) {
   mailbox_->panel = this;
   setAttribute(Qt::WA_DeleteOnClose, false);
   setMinimumSize(kMinimumWidth, kMinimumHeight);
@@ -65,21 +62,8 @@ QLPreviewPanel::QLPreviewPanel(std::vector<QLPreviewItem> items, bool dark,
           [](QWebEngineDownloadRequest* download) { download->cancel(); });
 
   page_ = web_->page();
-  page_->setMessageStream(messages_);
   FragmentScroll::install(page_->scripts());
   page_->setLinkHandler([this](const QUrl& url) { followLink(url); });
-  if (probe_) {
-    probe_->install(page_->scripts());
-    page_->setConsoleChannel(probe_->channel, [this](const QString& m) { probeMessage(m); });
-    // Where the time to the first text goes: engine start, window, page load.
-    auto mark = [messages = messages_](const char* what) {
-      std::fprintf(messages, "preview panel: timeline %s at=%lld\n", what,
-                   static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
-    };
-    mark("engine-ready");
-    connect(page_, &QWebEnginePage::loadStarted, this, [mark] { mark("load-started"); });
-    connect(page_, &QWebEnginePage::loadFinished, this, [mark] { mark("load-finished"); });
-  }
   view_ = web_->view();
   view_->setContextMenuPolicy(Qt::NoContextMenu);
   auto* layout = new QVBoxLayout(this);
@@ -88,15 +72,36 @@ QLPreviewPanel::QLPreviewPanel(std::vector<QLPreviewItem> items, bool dark,
   tools_ = new ReadingTools(this, view_);
   tools_->onBack([this] { goBack(); });
   tools_->onForward([this] { goForward(); });
-  if (probe_)
-    tools_->setReporter([messages = messages_](const QString& line) {
-      std::fprintf(messages, "preview panel: %s\n", line.toUtf8().constData());
-      std::fflush(messages);
-    });
   // Below the page, so that the page's own coordinates are the window's.
   layout->addWidget(tools_->findBar());
   layout->addWidget(tools_->toolbar());
   gestures_ = new UserGestureClock(this);
+}
+
+void QLPreviewPanel::prepareWindow() {
+  resize(kDefaultWidth, kDefaultHeight);
+  ensurePolished();
+  layout()->activate();
+  winId();
+}
+
+void QLPreviewPanel::open(std::vector<QLPreviewItem> items, std::optional<PanelProbe> probe,
+                          std::FILE* messages) {
+  probe_ = std::move(probe);
+  messages_ = messages;
+  page_->setMessageStream(messages_);
+  if (probe_) {
+    probe_->install(page_->scripts());
+    page_->setConsoleChannel(probe_->channel, [this](const QString& m) { probeMessage(m); });
+    // Where the time to the first text goes: engine start, window, page load.
+    mark("engine-ready");
+    connect(page_, &QWebEnginePage::loadStarted, this, [this] { mark("load-started"); });
+    connect(page_, &QWebEnginePage::loadFinished, this, [this] { mark("load-finished"); });
+    tools_->setReporter([messages = messages_](const QString& line) {
+      std::fprintf(messages, "preview panel: %s\n", line.toUtf8().constData());
+      std::fflush(messages);
+    });
+  }
   // Keys reach the web view's inner widgets first; watch them all from the application.
   qApp->installEventFilter(this);
 
@@ -109,6 +114,10 @@ QLPreviewPanel::QLPreviewPanel(std::vector<QLPreviewItem> items, bool dark,
   }
   for (std::size_t i = 0; i < items.size(); ++i)
     startFetching(static_cast<int>(i), std::move(items[i].fetchReply));
+}
+
+QWebEnginePage* QLPreviewPanel::page() const {
+  return page_;
 }
 
 void QLPreviewPanel::startFetching(int index, std::function<PreviewWire::Reply()> fetch) {
@@ -184,23 +193,29 @@ void QLPreviewPanel::present() {
       std::clamp(width, kMinimumWidth, std::max(kMinimumWidth, screen.width() * 9 / 10)),
       std::clamp(height, kMinimumHeight, std::max(kMinimumHeight, screen.height() * 9 / 10)));
   resize(size);
-  if (probe_)
-    std::fprintf(messages_, "preview panel: timeline reply at=%lld\n",
-                 static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+  mark("reply");
   if (!isVisible()) {
     move(screen.center() - QPoint(size.width() / 2, size.height() / 2));
     show();
+    mark("shown");
   }
   QUrl url = pageURLOf(current_);
   if (!fragment_.isEmpty())
     url.setFragment(fragment_);
   view_->setUrl(url);
+  mark("url-set");
   view_->setFocus();
   tools_->setDocument(slot.path);
 }
 
 QUrl QLPreviewPanel::pageURLOf(int index) const {
   return PreviewSchemes::pageURL(index, slots_[index].path);
+}
+
+void QLPreviewPanel::mark(const char* what) const {
+  if (probe_)
+    std::fprintf(messages_, "preview panel: timeline %s at=%lld\n", what,
+                 static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
 }
 
 void QLPreviewPanel::probeMessage(const QString& message) {
@@ -255,9 +270,9 @@ PanelResult runPreviewPanel(int argc, char** argv, std::vector<QLPreviewItem> it
   if (probe)
     std::fprintf(stderr, "preview panel: timeline application at=%lld\n",
                  static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
-  DesktopAppearance::applyPreference(dark); // the panel's toolbar and find bar match the page
-  QLPreviewPanel panel(std::move(items), dark, std::move(probe));
+  QLPreviewPanel panel(dark);
   panel.setLinkedPreviewSource(std::move(linked));
+  panel.open(std::move(items), std::move(probe));
   app.exec();
   return {panel.failedItems(), panel.pendingItems()};
 }

@@ -22,6 +22,7 @@
 
 class PanelWebView;
 class PreviewPage;
+class QWebEnginePage;
 class ReadingTools;
 class UserGestureClock;
 class QWebEngineProfile;
@@ -35,20 +36,25 @@ struct QLPreviewItem {
   QString filePath; // the document's absolute path, if known: its relative links resolve there
 };
 
-// Where a panel runs: a web view made ahead of time (else it makes its own), and where its
-// messages (failures, the page's console, the probe's reports) are written.
-struct QLPreviewPanelHost {
-  std::unique_ptr<PanelWebView> web;
-  std::FILE* messages = stderr;
-};
-
 class QLPreviewPanel : public QWidget {
 public:
-  // Starts fetching every item's reply at once and shows the first item as soon as its reply
-  // arrives. `dark`: the desktop's appearance (the page follows it on its own).
-  QLPreviewPanel(std::vector<QLPreviewItem> items, bool dark,
-                 std::optional<PanelProbe> probe = std::nullopt, QLPreviewPanelHost host = {});
+  // A panel without documents yet: its window, view and tools are made (around `web`, made
+  // ahead of time, else a web view of its own), not shown. `dark`: the desktop's appearance
+  // (the page follows it on its own).
+  explicit QLPreviewPanel(bool dark, std::unique_ptr<PanelWebView> web = {});
   ~QLPreviewPanel() override;
+
+  // Lays the window out at its usual size and makes its native window, so that showing it
+  // later costs little more than mapping it: for a panel made before its documents are known.
+  void prepareWindow();
+
+  // Gives the panel its documents (once): starts fetching every item's reply at once and
+  // shows the first item as soon as its reply arrives. `messages`: where failures, the page's
+  // console and the probe's reports are written.
+  void open(std::vector<QLPreviewItem> items, std::optional<PanelProbe> probe = std::nullopt,
+            std::FILE* messages = stderr);
+
+  QWebEnginePage* page() const;
 
   // Where documents reached through links come from; without one, such links are refused.
   void setLinkedPreviewSource(LinkedPreviewSource source) { linked_ = std::move(source); }
@@ -80,6 +86,8 @@ private:
   void replyArrived(int index, PreviewWire::Reply reply);
   void present();
   void probeMessage(const QString& message);
+  // With the probe on, a line saying when `what` happened, for the time to the first text.
+  void mark(const char* what) const;
   QUrl pageURLOf(int index) const;
 
   // Following links (QLPreviewPanelLinks.cpp).
@@ -104,7 +112,7 @@ private:
   LinkedPreviewSource linked_;
   bool dark_;
   std::optional<PanelProbe> probe_;
-  std::FILE* messages_;
+  std::FILE* messages_ = stderr;
   std::unique_ptr<PanelWebView> web_; // owns the profile, page and view below
   QWebEngineProfile* profile_;
   PreviewPage* page_;

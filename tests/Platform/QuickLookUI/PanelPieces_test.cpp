@@ -2,6 +2,7 @@
 // request handed to the panel agent.
 #include "QuickLookUI/ErrorPage.h"
 #include "QuickLookUI/PanelAgentRequest.h"
+#include "QuickLookUI/PanelEngine.h"
 #include "QuickLookUI/PreviewRequestInterceptor.h"
 #include "QuickLookUI/PreviewSchemes.h"
 
@@ -72,4 +73,13 @@ TEST(PanelAgentRequest, RoundTripsAndRefusesWhatItCannotShow) {
     EXPECT_EQ(PanelAgentRequest::fromJSON(bad, why), std::nullopt) << bad;
     EXPECT_FALSE(why.empty()) << bad;
   }
+}
+
+TEST(PanelEngine, SoftwareQuickRendererOnlyWhenChromiumHasNoGPUAndTheUserChoseNone) {
+  EXPECT_EQ(PanelEngine::quickBackendFor("--disable-gpu", ""), "software");
+  EXPECT_EQ(PanelEngine::quickBackendFor("  --force-dark-mode   --disable-gpu ", ""), "software");
+  EXPECT_EQ(PanelEngine::quickBackendFor("--disable-gpu", "opengl"), "opengl");
+  EXPECT_EQ(PanelEngine::quickBackendFor("", ""), "");
+  // Other flags that merely begin alike keep the GPU for drawing.
+  EXPECT_EQ(PanelEngine::quickBackendFor("--disable-gpu-compositing --disable-gpu-vsync", ""), "");
 }
