@@ -122,14 +122,14 @@ export function growingOutline({ doc = document, content, label = 'Outline', fra
 
   // Headings crossing the reading line are what changes the section being read. The first
   // notice for a heading only tells where it starts: headings added below the reading line,
-  // as a growing page adds them, change nothing.
+  // as a growing page adds them, change nothing (one already above it, after a jump, does).
   let pending = false;
   const noticed = new WeakSet();
   const observer = new view.IntersectionObserver(
     (entries) => {
       let crossed = false;
-      for (const { target, isIntersecting } of entries) {
-        crossed ||= isIntersecting || noticed.has(target);
+      for (const { target, isIntersecting, boundingClientRect, rootBounds } of entries) {
+        crossed ||= isIntersecting || noticed.has(target) || boundingClientRect.top < (rootBounds?.top ?? 0);
         noticed.add(target);
       }
       if (pending || !crossed) return;
