@@ -150,7 +150,16 @@ export function start() {
         return { element: document.createElement('section'), enhance: null };
       }
       const view = renderCell(cell, context);
-      if (outline) newHeadings.push(...view.element.querySelectorAll('h1, h2, h3, h4, h5, h6'));
+      const headings = outline ? [...view.element.querySelectorAll('h1, h2, h3, h4, h5, h6')] : [];
+      newHeadings.push(...headings);
+      if (headings.length && view.enhance) {
+        // Typeset mathematics changes a heading's words: its entry follows at once.
+        const { enhance } = view;
+        view.enhance = async () => {
+          await enhance();
+          outline.refresh(headings);
+        };
+      }
       return view;
     },
     container: main,

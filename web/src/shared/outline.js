@@ -13,8 +13,8 @@
 //       Fills the frame (made now if not given). Entries are made by the page from the
 //       headings' text (never from document markup) and link to the headings' ids.
 //   growingOutline({doc, content, label, frame}) -> {element, update(), add(headings),
-//       refresh(), count}: the same outline filled a run of headings at a time, as the page
-//       lays them out; refresh() re-reads the entries' words once the headings are enhanced
+//       refresh(headings?), count}: the same outline filled a run of headings at a time, as
+//       the page lays them out; refresh() re-reads entries' words once headings are enhanced
 
 import { headingText } from './anchors.js';
 
@@ -97,6 +97,7 @@ export function growingOutline({ doc = document, content, label = 'Outline', fra
   const { nav, list } = frame ?? outlineFrame(doc, content, label);
   const listed = [];
   const links = [];
+  const linkOf = new Map();
   let topLevel = 7;
   const levelOf = (heading) => Math.min(Number(heading.tagName[1]) - topLevel + 1, 4);
 
@@ -187,6 +188,7 @@ export function growingOutline({ doc = document, content, label = 'Outline', fra
       items.appendChild(link.parentElement);
       listed.push(heading);
       links.push(link);
+      linkOf.set(heading, link);
       observer.observe(heading);
     }
     list.appendChild(items);
@@ -194,12 +196,14 @@ export function growingOutline({ doc = document, content, label = 'Outline', fra
     if (current < 0) update();
   }
 
-  // Brings the entries' words up to date with their headings (typeset mathematics, say).
-  function refresh() {
-    listed.forEach((heading, index) => {
-      const text = headingText(heading);
-      if (links[index].textContent !== text) links[index].textContent = text;
-    });
+  // Brings the entries' words up to date with their headings (typeset mathematics, say): all
+  // of them, or those of the headings given.
+  function refresh(headings = listed) {
+    for (const heading of headings) {
+      const link = linkOf.get(heading);
+      const text = link && headingText(heading);
+      if (text && link.textContent !== text) link.textContent = text;
+    }
   }
 
   return {
