@@ -437,6 +437,56 @@ function flatPNG(width, height, rgb) {
   ]).toString('base64');
 }
 
+describe('Notebook page outline', { skip: skipReason }, () => {
+  test('fills in with the cells as they enter the page, in order, re-levelled by a higher heading', async () => {
+    const prose = 'The loss falls as the model trains on each batch of samples. '.repeat(6);
+    const section = (level, title) => ({ cell_type: 'markdown', metadata: {}, source: `${'#'.repeat(level)} ${title}\n\n${prose}` });
+    const step = (n) => ({
+      cell_type: 'code', execution_count: n, metadata: {}, source: `train(${n})`,
+      outputs: [{ output_type: 'stream', name: 'stdout', text: Array.from({ length: 30 }, (_, i) => `step ${n}.${i}\n`) }],
+    });
+    const cells = [];
+    for (let n = 1; n <= 300; n += 1) {
+      // A level-one heading only deep in the notebook, long after the first entries are made.
+      cells.push(n === 250 ? section(1, 'Part two') : section(3, `Step ${n}`), step(n));
+    }
+    const input = path.join(scratch, 'growing-outline.ipynb');
+    writeFileSync(input, JSON.stringify({ cells, metadata: {}, nbformat: 4, nbformat_minor: 5 }));
+    const output = path.join(scratch, 'growing-outline.html');
+    execFileSync(renderTool, [input, output], { stdio: 'pipe' });
+    // Each time cells enter the page: the outline's entries then, and the headings then in the page.
+    const beforeLoad = (page) =>
+      page.addInitScript(() => {
+        window.__outlineSeen = [];
+        new MutationObserver(() => {
+          const main = document.getElementById('nbv-cells');
+          if (!main || !main.querySelector('.nbv-cell')) return;
+          window.__outlineSeen.push([
+            document.querySelectorAll('.lumivale-outline-list a').length,
+            main.querySelectorAll('h1[id], h3[id]').length,
+          ]);
+        }).observe(document, { childList: true, subtree: true });
+      });
+    await withPage(output, { beforeLoad, timeout: 60000 }, async (result) => {
+      assertCleanLoad(result);
+      const { seen, entries, headings } = await result.page.evaluate(() => ({
+        seen: window.__outlineSeen,
+        entries: [...document.querySelectorAll('.lumivale-outline-list li')].map((item) => [item.className, item.firstChild.getAttribute('href'), item.textContent]),
+        headings: [...document.querySelectorAll('#nbv-cells h1, #nbv-cells h3')].map((h) => [h.tagName, `#${h.id}`, h.textContent.trim()]),
+      }));
+      // The cells arrive in several runs, and every run's headings are listed as it arrives.
+      const runs = seen.filter(([, inPage], i) => i === 0 || inPage !== seen[i - 1][1]);
+      assert.ok(runs.length > 2, `cells arrived in ${runs.length} runs`);
+      assert.ok(runs[0][0] > 0 && runs[0][0] === runs[0][1], `first run: ${runs[0]}`);
+      for (const [listed, inPage] of seen) assert.equal(listed, inPage, `${listed} entries for ${inPage} headings`);
+      // At the end: one entry per heading, in document order, levels relative to the level-one heading.
+      assert.equal(entries.length, 300);
+      assert.deepEqual(entries.map(([, href, text]) => [href, text]), headings.map(([, href, text]) => [href, text]));
+      entries.forEach(([level], i) => assert.equal(level, `lumivale-outline-level-${headings[i][0] === 'H1' ? 1 : 3}`, `entry ${i}`));
+    });
+  });
+});
+
 describe('Notebook page images', { skip: skipReason }, () => {
   test('output images hold their room and load only as they near the screen', async () => {
     const cells = Array.from({ length: 40 }, (_, n) => ({

@@ -12,7 +12,8 @@ import { installMarkdownStyles, renderMarkdown } from './markdown.js';
 import { typesetLatex } from './latex.js';
 import outputCSS from './output.css';
 import { redrawDiagrams, whenDiagramsDrawn } from '../shared/diagrams.js';
-import { addReadingAids, reserveOutline } from '../shared/reading.js';
+import { addReadingAids, cancelOutline, reserveOutline } from '../shared/reading.js';
+import { growingOutline } from '../shared/outline.js';
 import { onColorSchemeChange } from '../shared/theme.js';
 
 const dataElementId = 'lumivale-notebook';
@@ -131,6 +132,9 @@ export function start() {
     typesetLatex,
   };
   const outlineFrame = reserveOutline(main, markdownSources(notebook));
+  // The outline fills in with the cells, so its column is complete with the first screen.
+  const outline = outlineFrame && growingOutline({ doc: document, content: main, frame: outlineFrame });
+  let newHeadings = [];
   const scheduler = createScheduler({
     count: notebook.cellCount,
     render: (index) => {
@@ -141,15 +145,32 @@ export function start() {
         // A cell's text that is not JSON makes the whole text invalid, as a full parse would
         // have found before showing anything.
         scheduler.stop();
+        cancelOutline(outlineFrame);
         unreadable(error);
         return { element: document.createElement('section'), enhance: null };
       }
-      return renderCell(cell, context);
+      const view = renderCell(cell, context);
+      const headings = outline ? [...view.element.querySelectorAll('h1, h2, h3, h4, h5, h6')] : [];
+      newHeadings.push(...headings);
+      if (headings.length && view.enhance) {
+        // Typeset mathematics changes a heading's words: its entry follows at once.
+        const { enhance } = view;
+        view.enhance = async () => {
+          await enhance();
+          outline.refresh(headings);
+        };
+      }
+      return view;
     },
     container: main,
+    onFlush: () => {
+      if (!outline || !newHeadings.length) return;
+      outline.add(newHeadings);
+      newHeadings = [];
+    },
     onDone: async () => {
       await whenDiagramsDrawn();
-      await addReadingAids(main, { frame: outlineFrame });
+      await addReadingAids(main, { frame: outlineFrame, grown: outline });
       setReady();
       // Diagrams are drawn in the colours of the current scheme: redraw them when it changes.
       onColorSchemeChange(() => {

@@ -4,7 +4,8 @@
 // and scroll. In each slice, in priority order: enhance cells that are on or near the screen,
 // lay out the next cells, and finally enhance the remaining cells in document order. `onDone`
 // runs once every cell is laid out and enhanced; `stop()` ends the work where it is (nothing
-// more enters the page and `onDone` does not run).
+// more enters the page and `onDone` does not run). `onFlush` runs each time a run of laid-out
+// cells has entered the page.
 
 const firstSliceMs = 50;
 const sliceMs = 24;
@@ -21,7 +22,7 @@ function yieldToBrowser() {
   });
 }
 
-export function createScheduler({ count, render, container, onDone }) {
+export function createScheduler({ count, render, container, onFlush = () => {}, onDone }) {
   const enhancers = new Array(count).fill(null);
   const enhanced = new Uint8Array(count);
   const elements = new Array(count).fill(null);
@@ -33,7 +34,9 @@ export function createScheduler({ count, render, container, onDone }) {
   // Cells laid out in one slice enter the page together, at the end of the slice.
   const pending = document.createDocumentFragment();
   const flush = () => {
-    if (pending.firstChild && !stopped) container.appendChild(pending);
+    if (!pending.firstChild || stopped) return;
+    container.appendChild(pending);
+    onFlush();
   };
 
   if (typeof IntersectionObserver === 'function') {

@@ -12,6 +12,9 @@
 //   buildOutline({doc, content, headings, label, frame}) -> {element, update()} | null
 //       Fills the frame (made now if not given). Entries are made by the page from the
 //       headings' text (never from document markup) and link to the headings' ids.
+//   growingOutline({doc, content, label, frame}) -> {element, update(), add(headings),
+//       refresh(headings?), count}: the same outline filled a run of headings at a time, as
+//       the page lays them out; refresh() re-reads entries' words once headings are enhanced
 
 import { headingText } from './anchors.js';
 
@@ -78,38 +81,25 @@ export function removeOutlineFrame({ nav }) {
 }
 
 export function buildOutline({ doc = document, content, headings, label = 'Outline', frame = null }) {
-  const view = doc.defaultView;
-  const listed = headings.filter((heading) => heading.id && headingText(heading));
-  if (!listed.length) {
+  if (!headings.some((heading) => heading.id && headingText(heading))) {
     if (frame) removeOutlineFrame(frame);
     return null;
   }
-  const topLevel = Math.min(...listed.map((heading) => Number(heading.tagName[1])));
-  const { nav, list } = frame ?? outlineFrame(doc, content, label);
+  const outline = growingOutline({ doc, content, label, frame });
+  outline.add(headings);
+  return outline;
+}
 
-  const links = listed.map((heading) => {
-    const item = doc.createElement('li');
-    item.className = `lumivale-outline-level-${Math.min(Number(heading.tagName[1]) - topLevel + 1, 4)}`;
-    const link = doc.createElement('a');
-    link.href = `#${encodeURIComponent(heading.id)}`;
-    link.textContent = headingText(heading);
-    link.addEventListener('click', (event) => {
-      if (event.button !== 0 || event.metaKey || event.ctrlKey || event.shiftKey) return;
-      event.preventDefault();
-      try {
-        if (view.location.hash !== `#${heading.id}`) view.history.pushState(null, '', `#${heading.id}`);
-      } catch {
-        // No history in some embedded views: the jump still happens.
-      }
-      heading.scrollIntoView({ block: 'start' });
-      heading.setAttribute('tabindex', '-1');
-      heading.focus({ preventScroll: true });
-      markCurrent(listed.indexOf(heading));
-    });
-    item.appendChild(link);
-    list.appendChild(item);
-    return link;
-  });
+// An outline that takes its headings as the page lays them out (in document order), so that a
+// long page's column fills in with its first screen instead of after its last cell.
+export function growingOutline({ doc = document, content, label = 'Outline', frame = null }) {
+  const view = doc.defaultView;
+  const { nav, list } = frame ?? outlineFrame(doc, content, label);
+  const listed = [];
+  const links = [];
+  const linkOf = new Map();
+  let topLevel = 7;
+  const levelOf = (heading) => Math.min(Number(heading.tagName[1]) - topLevel + 1, 4);
 
   let current = -1;
   function markCurrent(index) {
@@ -127,13 +117,23 @@ export function buildOutline({ doc = document, content, headings, label = 'Outli
       }
     }
   }
-  const update = () => markCurrent(headingBeingRead(listed, view.innerHeight * READING_LINE));
+  const update = () => {
+    if (listed.length) markCurrent(headingBeingRead(listed, view.innerHeight * READING_LINE));
+  };
 
-  // Headings crossing the reading line are what changes the section being read.
+  // Headings crossing the reading line are what changes the section being read. The first
+  // notice for a heading only tells where it starts: headings added below the reading line,
+  // as a growing page adds them, change nothing (one already above it, after a jump, does).
   let pending = false;
+  const noticed = new WeakSet();
   const observer = new view.IntersectionObserver(
-    () => {
-      if (pending) return;
+    (entries) => {
+      let crossed = false;
+      for (const { target, isIntersecting, boundingClientRect, rootBounds } of entries) {
+        crossed ||= isIntersecting || noticed.has(target) || boundingClientRect.top < (rootBounds?.top ?? 0);
+        noticed.add(target);
+      }
+      if (pending || !crossed) return;
       pending = true;
       view.requestAnimationFrame(() => {
         pending = false;
@@ -142,7 +142,77 @@ export function buildOutline({ doc = document, content, headings, label = 'Outli
     },
     { rootMargin: `0px 0px -${100 - READING_LINE * 100}% 0px` },
   );
-  listed.forEach((heading) => observer.observe(heading));
-  update();
-  return { element: nav, update };
+
+  function entry(heading, text) {
+    const item = doc.createElement('li');
+    const link = doc.createElement('a');
+    link.href = `#${encodeURIComponent(heading.id)}`;
+    link.textContent = text;
+    link.addEventListener('click', (event) => {
+      if (event.button !== 0 || event.metaKey || event.ctrlKey || event.shiftKey) return;
+      event.preventDefault();
+      try {
+        if (view.location.hash !== `#${heading.id}`) view.history.pushState(null, '', `#${heading.id}`);
+      } catch {
+        // No history in some embedded views: the jump still happens.
+      }
+      heading.scrollIntoView({ block: 'start' });
+      heading.setAttribute('tabindex', '-1');
+      heading.focus({ preventScroll: true });
+      markCurrent(listed.indexOf(heading));
+    });
+    item.appendChild(link);
+    return link;
+  }
+
+  // Adds the headings that have an id and words; levels are relative to the highest heading so
+  // far (a higher one arriving later re-levels the entries made before it).
+  function add(headings) {
+    const fresh = [];
+    for (const heading of headings) {
+      const text = heading.id ? headingText(heading) : '';
+      if (text) fresh.push([heading, text]);
+    }
+    if (!fresh.length) return;
+    const highest = Math.min(...fresh.map(([heading]) => Number(heading.tagName[1])));
+    if (highest < topLevel) {
+      topLevel = highest;
+      listed.forEach((heading, index) => {
+        links[index].parentElement.className = `lumivale-outline-level-${levelOf(heading)}`;
+      });
+    }
+    const items = doc.createDocumentFragment();
+    for (const [heading, text] of fresh) {
+      const link = entry(heading, text);
+      link.parentElement.className = `lumivale-outline-level-${levelOf(heading)}`;
+      items.appendChild(link.parentElement);
+      listed.push(heading);
+      links.push(link);
+      linkOf.set(heading, link);
+      observer.observe(heading);
+    }
+    list.appendChild(items);
+    // Headings added later lie below the ones before: the section being read stays the same.
+    if (current < 0) update();
+  }
+
+  // Brings the entries' words up to date with their headings (typeset mathematics, say): all
+  // of them, or those of the headings given.
+  function refresh(headings = listed) {
+    for (const heading of headings) {
+      const link = linkOf.get(heading);
+      const text = link && headingText(heading);
+      if (text && link.textContent !== text) link.textContent = text;
+    }
+  }
+
+  return {
+    element: nav,
+    update,
+    add,
+    refresh,
+    get count() {
+      return listed.length;
+    },
+  };
 }

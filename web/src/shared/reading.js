@@ -8,8 +8,10 @@
 //       and hold headings, the outline column is made at once (empty), before the text is
 //       shown, so that the text never reflows when the outline arrives
 //   cancelOutline(frame): takes a reserved column away (the document could not be shown)
-//   addReadingAids(content, {label, frame}): right after the page's first screen is shown, fills the outline (or, without a frame, builds one when the rendered document
-//       is long enough), and makes fragment links and the URL's fragment reach their targets
+//   addReadingAids(content, {label, frame, grown}): right after the page's first screen is
+//       shown, fills the outline (or, without a frame, builds one when the rendered document
+//       is long enough; with `grown`, a growingOutline already filled in that frame, keeps it
+//       or takes it away), and makes fragment links and the URL's fragment reach their targets
 
 import { installFragmentNavigation } from './anchors.js';
 import { frontMatterElement, splitFrontMatter } from './front-matter.js';
@@ -62,13 +64,21 @@ function afterNextPaint(view) {
   });
 }
 
-export async function addReadingAids(content, { label = 'Outline', frame = null } = {}) {
+export async function addReadingAids(content, { label = 'Outline', frame = null, grown = null } = {}) {
   const doc = content.ownerDocument;
   const view = doc.defaultView;
   await afterNextPaint(view);
   const headings = [...content.querySelectorAll('h1, h2, h3, h4, h5, h6')].filter((heading) => heading.id);
   let outline = null;
-  if (frame ? headings.length >= MIN_HEADINGS : wantsOutline(headings, content)) {
+  if (grown) {
+    // Filled while the page was laid out: only its words may have changed since.
+    if (headings.length >= MIN_HEADINGS && grown.count) {
+      grown.refresh();
+      outline = grown;
+    } else {
+      removeOutlineFrame(frame);
+    }
+  } else if (frame ? headings.length >= MIN_HEADINGS : wantsOutline(headings, content)) {
     outline = buildOutline({ doc, content, headings, label, frame });
   } else if (frame) {
     removeOutlineFrame(frame);
