@@ -42,6 +42,8 @@ void InPlacePage::moveOut() {
 }
 
 void InPlacePage::append(std::string_view bytes) {
+  if (bytes.empty()) // an empty view may carry a null pointer, which memcpy must never see
+    return;
   if (moved_) {
     page_.append(bytes);
     return;
