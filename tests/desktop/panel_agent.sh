@@ -7,6 +7,7 @@
 # usage: panel_agent.sh BUILD_DIR   (runs itself under xvfb-run and dbus-run-session)
 set -uo pipefail
 build=$(cd "$1" && pwd)
+source "$(dirname "$0")/bus_services.sh"
 if [ -z "${LUMIVALE_IN_TEST_BUS:-}" ]; then
   for tool in xvfb-run dbus-run-session xdotool python3; do
     command -v $tool >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
@@ -24,16 +25,7 @@ if [ -z "${LUMIVALE_IN_TEST_BUS:-}" ]; then
   LUMIVALE_PANEL_AGENT_IDLE_TIMEOUT=10 LUMIVALE_IN_TEST_BUS=$home \
     xvfb-run -a -s "-screen 0 1600x1200x24" dbus-run-session -- bash "$0" "$build"
   status=$?
-  # Services started by a bus leave when it closes, without waiting for their idle time.
-  for pid in $(cat "$home/on-bus.pids" 2>/dev/null); do
-    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    if kill -0 "$pid" 2>/dev/null; then
-      echo "FAIL - $(tr '\0' ' ' </proc/$pid/cmdline) left running after its bus closed"
-      kill "$pid"; status=1
-    else
-      echo "ok   - a service left when its bus closed"
-    fi
-  done
+  services_left_with_bus "$home/on-bus.pids" || status=1
   exit $status
 fi
 home=$LUMIVALE_IN_TEST_BUS
@@ -43,10 +35,6 @@ pass() { echo "ok   - $1"; }
 fail() { echo "FAIL - $1"; failures=$((failures + 1)); }
 check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
 # The agent is the process owning its name on this bus, never one of another test's.
-bus_owner_pid() {
-  dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-    org.freedesktop.DBus.GetConnectionUnixProcessID "string:$1" 2>/dev/null | awk '/uint32/ { print $2 }'
-}
 agent_pid() { bus_owner_pid com.lumivale.quicklook.PanelAgent; }
 gone_within() { for _ in $(seq $(($2 * 10))); do kill -0 "$1" 2>/dev/null || return 0; sleep 0.1; done; return 1; }
 line_within() { # $1 log, $2 pattern, $3 seconds

@@ -6,6 +6,7 @@
 # usage: server_lifecycle.sh BUILD_DIR   (runs itself under dbus-run-session)
 set -uo pipefail
 build=$(cd "$1" && pwd)
+source "$(dirname "$0")/bus_services.sh"
 if [ -z "${LUMIVALE_IN_TEST_BUS:-}" ]; then
   command -v dbus-run-session >/dev/null || { echo "SKIP: dbus-run-session is not installed"; exit 77; }
   home=$(mktemp -d)
@@ -18,16 +19,7 @@ if [ -z "${LUMIVALE_IN_TEST_BUS:-}" ]; then
   LUMIVALE_QUICKLOOKD_IDLE_TIMEOUT=10 LUMIVALE_IN_TEST_BUS=$home \
     dbus-run-session -- bash "$0" "$build"
   status=$?
-  # Services started by a bus leave when it closes, without waiting for their idle time.
-  for pid in $(cat "$home/on-bus.pids" 2>/dev/null); do
-    for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    if kill -0 "$pid" 2>/dev/null; then
-      echo "FAIL - $(tr '\0' ' ' </proc/$pid/cmdline) left running after its bus closed"
-      kill "$pid"; status=1
-    else
-      echo "ok   - a service left when its bus closed"
-    fi
-  done
+  services_left_with_bus "$home/on-bus.pids" || status=1
   exit $status
 fi
 home=$LUMIVALE_IN_TEST_BUS
@@ -38,10 +30,6 @@ fail() { echo "FAIL - $1"; failures=$((failures + 1)); }
 check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
 
 # The server is the process owning the service name on this bus, never one of another test's.
-bus_owner_pid() {
-  dbus-send --session --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
-    org.freedesktop.DBus.GetConnectionUnixProcessID "string:$1" 2>/dev/null | awk '/uint32/ { print $2 }'
-}
 server_pid() { bus_owner_pid com.lumivale.quicklook.PreviewService; }
 extension_pid() {
   local server; server=$(server_pid)
