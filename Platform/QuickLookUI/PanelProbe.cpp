@@ -7,7 +7,8 @@
 namespace {
 
 // Reports "first-text <epoch ms>" two frames after the page's text is in the document (so it
-// has been painted), watching from the document's creation on, then "ready <state>" once the page marks itself ready.
+// has been painted), watching from the document's creation on, then "ready <state>" once the page
+// marks itself ready.
 const char kProbeScript[] = R"JS((() => {
   const channel = %1;
   const send = (text) => console.info(channel + text);
