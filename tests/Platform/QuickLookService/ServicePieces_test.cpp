@@ -193,15 +193,19 @@ TEST(ServiceInstallation, DataHomeFollowsXDG) {
     ::unsetenv("XDG_DATA_HOME");
 }
 
+// The app bundle's Markdown extension, as the catalog would describe it.
+PreviewExtension bundledMarkdownExtension() {
+  return {"MarkdownLens",
+          fs::path(LUMIVALE_APP_BUNDLE) /
+              "Contents/PlugIns/MarkdownLens.appex/Contents/MacOS/MarkdownLens",
+          {"net.daringfireball.markdown"}};
+}
+
 TEST(ExtensionProcessPool, KeepsOneProcessPerExtensionAndReplacesWhatIsDiscarded) {
   const fs::path folder = temporaryFolder();
   const fs::path document = folder / "doc.md";
   write(document, "# Title\n\nText.\n");
-  const PreviewExtension markdown{
-      "MarkdownLens",
-      fs::path(LUMIVALE_APP_BUNDLE) /
-          "Contents/PlugIns/MarkdownLens.appex/Contents/MacOS/MarkdownLens",
-      {"net.daringfireball.markdown"}};
+  const PreviewExtension markdown = bundledMarkdownExtension();
   ExtensionProcessPool pool;
   auto first = pool.processFor(markdown);
   EXPECT_EQ(pool.processFor(markdown), first);
@@ -231,11 +235,7 @@ TEST(ExtensionProcessPool, EndingAllSignalsNothingButItsOwnProcesses) {
   const fs::path folder = temporaryFolder();
   const fs::path document = folder / "doc.md";
   write(document, "# Title\n");
-  const PreviewExtension markdown{
-      "MarkdownLens",
-      fs::path(LUMIVALE_APP_BUNDLE) /
-          "Contents/PlugIns/MarkdownLens.appex/Contents/MacOS/MarkdownLens",
-      {"net.daringfireball.markdown"}};
+  const PreviewExtension markdown = bundledMarkdownExtension();
   const pid_t outer = ::fork();
   ASSERT_GE(outer, 0);
   if (outer == 0) {
