@@ -9,9 +9,13 @@
 //       (see reading.css for the layout). A page that expects an outline makes the frame before
 //       its text is shown, so that the text is laid out at its final width from the start.
 //   removeOutlineFrame(frame): takes the column away again
-//   buildOutline({doc, content, headings, label, frame}) -> {element, update()} | null
+//   buildOutline({doc, content, headings, label, frame}) -> {element, update(), settle(headings),
+//       remove()} | null
 //       Fills the frame (made now if not given). Entries are made by the page from the
-//       headings' text (never from document markup) and link to the headings' ids.
+//       headings' text (never from document markup) and link to the headings' ids. The headings
+//       may be detached stand-ins made from the Markdown (a long document still being built);
+//       settle(shownHeadings) then takes the headings that were shown in their place, and
+//       returns false when they differ (the caller builds the outline again after remove()).
 
 import { headingText } from './anchors.js';
 
@@ -77,8 +81,12 @@ export function removeOutlineFrame({ nav }) {
   nav.remove();
 }
 
+// Headings as the outline compares them: level, id and text.
+const headingKey = (heading) => `${heading.tagName}#${heading.id}#${headingText(heading)}`;
+
 export function buildOutline({ doc = document, content, headings, label = 'Outline', frame = null }) {
   const view = doc.defaultView;
+  // `listed` may first hold stand-ins for headings not shown yet (see settle below).
   const listed = headings.filter((heading) => heading.id && headingText(heading));
   if (!listed.length) {
     if (frame) removeOutlineFrame(frame);
@@ -87,14 +95,18 @@ export function buildOutline({ doc = document, content, headings, label = 'Outli
   const topLevel = Math.min(...listed.map((heading) => Number(heading.tagName[1])));
   const { nav, list } = frame ?? outlineFrame(doc, content, label);
 
-  const links = listed.map((heading) => {
+  const links = listed.map((entry, index) => {
     const item = doc.createElement('li');
-    item.className = `lumivale-outline-level-${Math.min(Number(heading.tagName[1]) - topLevel + 1, 4)}`;
+    item.className = `lumivale-outline-level-${Math.min(Number(entry.tagName[1]) - topLevel + 1, 4)}`;
     const link = doc.createElement('a');
-    link.href = `#${encodeURIComponent(heading.id)}`;
-    link.textContent = headingText(heading);
+    link.href = `#${encodeURIComponent(entry.id)}`;
+    link.textContent = headingText(entry);
     link.addEventListener('click', (event) => {
+      const heading = listed[index];
       if (event.button !== 0 || event.metaKey || event.ctrlKey || event.shiftKey) return;
+      // A heading not shown yet: the link sets the URL's fragment, which the page follows once
+      // the whole document is in.
+      if (!heading.isConnected) return;
       event.preventDefault();
       try {
         if (view.location.hash !== `#${heading.id}`) view.history.pushState(null, '', `#${heading.id}`);
@@ -104,7 +116,7 @@ export function buildOutline({ doc = document, content, headings, label = 'Outli
       heading.scrollIntoView({ block: 'start' });
       heading.setAttribute('tabindex', '-1');
       heading.focus({ preventScroll: true });
-      markCurrent(listed.indexOf(heading));
+      markCurrent(index);
     });
     item.appendChild(link);
     list.appendChild(item);
@@ -127,7 +139,10 @@ export function buildOutline({ doc = document, content, headings, label = 'Outli
       }
     }
   }
-  const update = () => markCurrent(headingBeingRead(listed, view.innerHeight * READING_LINE));
+  const shown = () => listed.every((heading) => heading.isConnected);
+  const update = () => {
+    if (shown()) markCurrent(headingBeingRead(listed, view.innerHeight * READING_LINE));
+  };
 
   // Headings crossing the reading line are what changes the section being read.
   let pending = false;
@@ -142,7 +157,30 @@ export function buildOutline({ doc = document, content, headings, label = 'Outli
     },
     { rootMargin: `0px 0px -${100 - READING_LINE * 100}% 0px` },
   );
-  listed.forEach((heading) => observer.observe(heading));
-  update();
-  return { element: nav, update };
+  const watch = () => listed.forEach((heading) => observer.observe(heading));
+  // Until the headings are shown the reader is at the top of the document.
+  if (shown()) {
+    watch();
+    update();
+  } else {
+    markCurrent(0);
+  }
+
+  // Swaps the stand-ins for the headings now shown. True when they match entry for entry (the
+  // entries stay as they are); false when the outline must be built again from `shownHeadings`.
+  const settle = (shownHeadings) => {
+    const actual = shownHeadings.filter((heading) => heading.id && headingText(heading));
+    if (actual.length !== listed.length || actual.some((heading, i) => headingKey(heading) !== headingKey(listed[i]))) {
+      return false;
+    }
+    listed.splice(0, listed.length, ...actual);
+    watch();
+    update();
+    return true;
+  };
+  const remove = () => {
+    observer.disconnect();
+    list.replaceChildren();
+  };
+  return { element: nav, update, settle, remove };
 }
