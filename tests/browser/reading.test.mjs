@@ -314,38 +314,6 @@ describe('Outline of a long Markdown document', { skip: markdown.skipReason }, (
   });
 });
 
-describe('Outline of a short but tall Markdown document', { skip: markdown.skipReason }, () => {
-  test('is in the first frame that shows the text, which never narrows afterwards', async () => {
-    // Too little Markdown to foretell an outline; tall once shown.
-    const code = Array.from({ length: 25 }, (_, n) => `line ${n}`).join('\n');
-    const text = ['# Short', '## One', '## Two', '## Three'].map((heading) => `${heading}\n\n\`\`\`\n${code}\n\`\`\`\n`).join('\n');
-    assert.ok(text.length < 3000);
-    const result = await openPage(browser, renderLong('short-tall', text), {
-      viewport: { width: 1280, height: 900 },
-      beforeLoad: (page) => page.addInitScript(() => {
-        const frame = () => {
-          const content = document.getElementById('lumivale-content');
-          if (!content?.textContent.trim()) return requestAnimationFrame(frame);
-          window.__firstFrame = { width: content.getBoundingClientRect().width, entries: document.querySelectorAll('.lumivale-outline li').length };
-        };
-        requestAnimationFrame(frame);
-      }),
-    });
-    try {
-      assertCleanLoad(result);
-      const dom = await result.page.evaluate(() => ({
-        first: window.__firstFrame,
-        width: document.getElementById('lumivale-content').getBoundingClientRect().width,
-        entries: document.querySelectorAll('.lumivale-outline li').length,
-      }));
-      assert.equal(dom.entries, 4);
-      assert.deepEqual(dom.first, { width: dom.width, entries: 4 });
-    } finally {
-      await result.page.close();
-    }
-  });
-});
-
 describe('Markdown page reading aids in a narrow window', { skip: markdown.skipReason }, () => {
   test('the outline folds above the text and opens from the keyboard', async () => {
     const result = await openPage(browser, markdown.renderFixture('reading-guide'), {

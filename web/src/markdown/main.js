@@ -4,9 +4,7 @@
 // then shows what it could).
 
 import { redrawDiagrams } from '../shared/diagrams.js';
-import {
-  addReadingAids, cancelOutline, outlineAhead, reserveOutline, reserveOutlineForShown, takeFrontMatter,
-} from '../shared/reading.js';
+import { addReadingAids, cancelOutline, outlineAhead, reserveOutline, takeFrontMatter } from '../shared/reading.js';
 import { headingsOfMarkdown, renderMarkdownInto, renderMarkdownProgressively, showPlainText } from '../shared/markdown.js';
 import { installSharedStyles, onColorSchemeChange } from '../shared/theme.js';
 
@@ -50,7 +48,7 @@ async function main() {
     return;
   }
   const parts = takeFrontMatter(markdown);
-  let outlineFrame = reserveOutline(content, [parts.body]);
+  const outlineFrame = reserveOutline(content, [parts.body]);
   let readingAids = null;
   try {
     if (isProgressive(markdown)) {
@@ -71,12 +69,9 @@ async function main() {
           if (fragment.childElementCount > LONG_DOCUMENT_BLOCKS) content.classList.add('lumivale-long-document');
           parts.beforeInsert(fragment);
         },
-        // The outline is in the first frame (the whole text is there to list), not after the
-        // diagrams are drawn; a column the Markdown did not foretell is added before that frame
-        // when the text shown is tall enough for one.
-        beforePaint() {
-          outlineFrame ??= reserveOutlineForShown(content);
-          readingAids = addReadingAids(content, { frame: outlineFrame, atOnce: true });
+        // The outline comes with the first screen, not after the diagrams are drawn.
+        afterInsert() {
+          readingAids = addReadingAids(content, { frame: outlineFrame });
         },
       });
     }

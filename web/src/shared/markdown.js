@@ -11,9 +11,6 @@
 //         beforeInsert       (fragment, container) => void, called with the finished fragment
 //         afterInsert        (container) => void, called once the text is in place, before
 //                            mathematics, highlighting and diagrams
-//         beforePaint        (container) => void, called once the text is in place with its
-//                            mathematics, highlighting and diagram placeholders, before the
-//                            browser paints it (renderMarkdownInto only)
 //   markdownToHTML(markdownText, {idPrefix, math}) -> unsanitized HTML string (or null
 //       without marked); callers must sanitize.
 //   finishMarkdownFragment(fragment, {resolveAttachment, idPrefix}): the steps between sanitizing
@@ -159,9 +156,7 @@ export async function renderMarkdownInto(container, markdownText, options = {}) 
   options.beforeInsert?.(fragment, container);
   container.replaceChildren(fragment);
   options.afterInsert?.(container);
-  const enhanced = enhanceRendered(container, options);
-  options.beforePaint?.(container);
-  await enhanced;
+  await enhanceRendered(container, options);
 }
 
 function yieldToBrowser() {

@@ -7,10 +7,6 @@
 //   reserveOutline(content, texts, {label}) -> frame | null: when the Markdown texts are long
 //       and hold headings, the outline column is made at once (empty), before the text is
 //       shown, so that the text never reflows when the outline arrives
-//   reserveOutlineForShown(content, {label}) -> frame | null: the same, decided from the text
-//       just shown (before the browser paints it) for a document whose Markdown was too short to
-//       tell: when it has the headings and turns out tall enough for an outline, the column is
-//       there in the first frame instead of narrowing the text later
 //   cancelOutline(frame): takes a reserved column away (the document could not be shown)
 //   outlineAhead(content, makeHeadings, {label, frame}) -> Promise<outline | null>: right after
 //       the page's first screen is shown, fills the reserved frame from the stand-in headings
@@ -20,8 +16,7 @@
 //       fills the outline (or, without a frame, builds one when the rendered document is long
 //       enough; with `ahead`, the outline made by outlineAhead, it keeps that one when its entries
 //       match the headings shown), and makes fragment links and the URL's fragment reach their
-//       targets; with atOnce, without waiting for the paint (a document shown whole, whose
-//       outline then is in its first frame)
+//       targets
 
 import { installFragmentNavigation } from './anchors.js';
 import { frontMatterElement, splitFrontMatter } from './front-matter.js';
@@ -50,13 +45,6 @@ export function cancelOutline(frame) {
 
 export function reserveOutline(content, texts, { label = 'Outline' } = {}) {
   if (!expectsOutline(texts)) return null;
-  return outlineFrame(content.ownerDocument, content, label);
-}
-
-export function reserveOutlineForShown(content, { label = 'Outline' } = {}) {
-  const headings = content.querySelectorAll('h1[id], h2[id], h3[id], h4[id], h5[id], h6[id]');
-  // Reads the layout once (the page is about to lay it out for its first frame anyway).
-  if (headings.length < MIN_HEADINGS || !wantsOutline([...headings], content)) return null;
   return outlineFrame(content.ownerDocument, content, label);
 }
 
@@ -90,10 +78,10 @@ export async function outlineAhead(content, makeHeadings, { label = 'Outline', f
   return buildOutline({ doc, content, headings, label, frame });
 }
 
-export async function addReadingAids(content, { label = 'Outline', frame = null, ahead = null, atOnce = false } = {}) {
+export async function addReadingAids(content, { label = 'Outline', frame = null, ahead = null } = {}) {
   const doc = content.ownerDocument;
   const view = doc.defaultView;
-  if (!atOnce) await afterNextPaint(view);
+  await afterNextPaint(view);
   const headings = [...content.querySelectorAll('h1, h2, h3, h4, h5, h6')].filter((heading) => heading.id);
   let outline = (await ahead) ?? null;
   if (outline && !outline.settle(headings)) {
