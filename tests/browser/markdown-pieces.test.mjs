@@ -7,7 +7,7 @@ import assert from 'node:assert/strict';
 import { createRequire } from 'node:module';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
-import { pieceConverter, splitMarkdownBlocks } from '../../web/src/shared/blocks.js';
+import { headingLines, pieceConverter, splitMarkdownBlocks } from '../../web/src/shared/blocks.js';
 import { mathExtension } from '../../web/src/shared/math.js';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
@@ -108,4 +108,15 @@ test('converted piece by piece, a document gives the HTML of the whole', () => {
     const convert = pieceConverter(marked, text, makeParser);
     assert.equal(pieces.map(convert).join(''), whole, `pieces of ${JSON.stringify(sizes)}`);
   }
+});
+
+test('the heading lines found without converting are the ATX headings marked finds', () => {
+  const text = documentOf(5);
+  const atx = makeParser()
+    .lexer(text)
+    .filter((token) => token.type === 'heading' && /^ {0,3}#/.test(token.raw))
+    .map((token) => token.raw.trim());
+  assert.equal(atx.length, 6, 'the fixture has a title and one ATX heading per section');
+  // Not the lines inside code, comments or mathematics that look like headings.
+  assert.deepEqual(headingLines(text.replace(/\n/g, '\r\n')), atx);
 });

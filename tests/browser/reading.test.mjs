@@ -5,6 +5,8 @@
 
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { writeFileSync } from 'node:fs';
 import { pathToFileURL } from 'node:url';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -209,6 +211,108 @@ for (const colorScheme of ['light', 'dark']) {
     });
   });
 }
+
+// A document long enough to be built a run of blocks at a time, with headings of every kind the
+// outline must name as the page does: duplicates, emoji shortcodes, code, mathematics, and lines
+// inside code that only look like headings. `extra` goes into the middle of the document.
+function longDocument(extra = '') {
+  const prose = 'Words of a section that go on for a while so that the document grows long. '.repeat(12);
+  let text = '# Long guide\n\n';
+  for (let n = 0; n < 80; n += 1) {
+    if (n === 40) text += extra;
+    text += `## Part ${n} :rocket: with \`code\` and $x^${n}$\n\n${prose}\n\n### Notes\n\n${prose}\n\n`;
+    text += '```python\n# not a heading\nprint(1)\n```\n\n';
+  }
+  return text;
+}
+
+function renderLong(name, text) {
+  const input = path.join(markdown.scratch, `${name}.md`);
+  const output = path.join(markdown.scratch, `${name}.html`);
+  writeFileSync(input, text);
+  execFileSync(markdown.renderTool, [input, output], { stdio: 'pipe' });
+  return output;
+}
+
+// Runs in the page before its scripts: when the outline got its first entry and when the
+// document's last heading was shown; the first entry element is kept to see whether it stays.
+function watchOutline() {
+  window.__outline = { firstEntry: null, lastHeading: null, entry: null };
+  new MutationObserver(() => {
+    const now = performance.now();
+    const entry = document.querySelector('.lumivale-outline li');
+    if (entry && !window.__outline.entry) Object.assign(window.__outline, { entry, firstEntry: now });
+    if (!window.__outline.lastHeading && document.querySelector('#lumivale-content h2[id^="part-79"]')) window.__outline.lastHeading = now;
+  }).observe(document, { childList: true, subtree: true });
+}
+
+const outlineAgainstHeadings = (page) =>
+  page.evaluate(() => {
+    const nav = document.querySelector('nav.lumivale-outline');
+    const words = (heading) => {
+      const copy = heading.cloneNode(true);
+      for (const part of copy.querySelectorAll('.lumivale-heading-anchor, .katex-mathml')) part.remove();
+      return copy.textContent.replace(/\s+/g, ' ').trim();
+    };
+    return {
+      entries: [...nav.querySelectorAll('a')].map((a) => [a.getAttribute('href'), a.textContent]),
+      headings: [...document.querySelectorAll('#lumivale-content :is(h1, h2, h3, h4, h5, h6)')].map((h) => [`#${encodeURIComponent(h.id)}`, words(h)]),
+      sameFirstEntry: nav.querySelector('li') === window.__outline.entry,
+      firstEntry: window.__outline.firstEntry,
+      lastHeading: window.__outline.lastHeading,
+    };
+  });
+
+describe('Outline of a long Markdown document', { skip: markdown.skipReason }, () => {
+  test('comes with the first screen and names the headings shown, with their ids', async () => {
+    const result = await openPage(browser, renderLong('long-guide', longDocument()), {
+      viewport: { width: 1280, height: 900 }, beforeLoad: (page) => page.addInitScript(watchOutline),
+    });
+    try {
+      assertCleanLoad(result);
+      const dom = await outlineAgainstHeadings(result.page);
+      assert.equal(dom.headings.length, 161);
+      assert.deepEqual(dom.entries, dom.headings);
+      assert.deepEqual(dom.entries.slice(1, 4), [
+        ['#part-0-rocket-with-code-and-x0', 'Part 0 🚀 with code and x0'], ['#notes', 'Notes'], ['#part-1-rocket-with-code-and-x1', 'Part 1 🚀 with code and x1'],
+      ]);
+      assert.deepEqual(dom.entries[4], ['#notes-1', 'Notes']);
+      assert.ok(dom.firstEntry < dom.lastHeading, 'the outline waited for the whole document');
+      assert.ok(dom.sameFirstEntry, 'the outline was built twice');
+      // Once everything is shown an entry reaches its heading, and scrolling marks the section.
+      await result.page.click('.lumivale-outline a[href="#part-60-rocket-with-code-and-x60"]');
+      assert.ok(Math.abs((await headingTop(result.page, 'part-60-rocket-with-code-and-x60')) - 12) < 3);
+      // (Blocks off screen take their real height once shown: scroll again after a frame.)
+      await result.page.evaluate(async () => {
+        const heading = document.getElementById('notes-30');
+        heading.scrollIntoView();
+        await new Promise((resolve) => requestAnimationFrame(() => setTimeout(resolve, 50)));
+        heading.scrollIntoView();
+      });
+      await result.page.waitForFunction(() => document.querySelector('.lumivale-outline [aria-current]')?.getAttribute('href') === '#notes-30');
+    } finally {
+      await result.page.close();
+    }
+  });
+
+  test('is made again from the headings shown when the Markdown foretold them wrongly', async () => {
+    // A setext heading is not among the heading lines the outline is first made from.
+    const text = longDocument('Underlined part\n---------------\n\nText.\n\n');
+    const result = await openPage(browser, renderLong('long-setext', text), {
+      viewport: { width: 1280, height: 900 }, beforeLoad: (page) => page.addInitScript(watchOutline),
+    });
+    try {
+      assertCleanLoad(result);
+      const dom = await outlineAgainstHeadings(result.page);
+      assert.equal(dom.headings.length, 162);
+      assert.deepEqual(dom.entries, dom.headings);
+      assert.ok(dom.entries.some(([href]) => href === '#underlined-part'));
+      assert.equal(dom.sameFirstEntry, false);
+    } finally {
+      await result.page.close();
+    }
+  });
+});
 
 describe('Markdown page reading aids in a narrow window', { skip: markdown.skipReason }, () => {
   test('the outline folds above the text and opens from the keyboard', async () => {

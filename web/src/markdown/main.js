@@ -4,8 +4,8 @@
 // then shows what it could).
 
 import { redrawDiagrams } from '../shared/diagrams.js';
-import { addReadingAids, cancelOutline, reserveOutline, takeFrontMatter } from '../shared/reading.js';
-import { renderMarkdownInto, renderMarkdownProgressively, showPlainText } from '../shared/markdown.js';
+import { addReadingAids, cancelOutline, outlineAhead, reserveOutline, takeFrontMatter } from '../shared/reading.js';
+import { headingsOfMarkdown, renderMarkdownInto, renderMarkdownProgressively, showPlainText } from '../shared/markdown.js';
 import { installSharedStyles, onColorSchemeChange } from '../shared/theme.js';
 
 // The renderer embeds the Markdown as one JSON string literal inside
@@ -53,7 +53,16 @@ async function main() {
   try {
     if (isProgressive(markdown)) {
       content.classList.add('lumivale-long-document');
-      await renderMarkdownProgressively(content, parts.body, { beforeInsert: parts.beforeInsert });
+      // The outline comes with the first screen, made from the Markdown's headings while the
+      // rest of the text is built; the headings shown at the end take the stand-ins' place.
+      let ahead = null;
+      await renderMarkdownProgressively(content, parts.body, {
+        beforeInsert: parts.beforeInsert,
+        afterInsert() {
+          ahead = outlineAhead(content, () => headingsOfMarkdown(parts.body), { frame: outlineFrame });
+        },
+      });
+      readingAids = addReadingAids(content, { frame: outlineFrame, ahead });
     } else {
       await renderMarkdownInto(content, parts.body, {
         beforeInsert(fragment) {

@@ -10,6 +10,8 @@
 //   linkDefinitionLines(text) -> the reference-link definitions (with the indented lines that
 //       may carry their destination and title), outside fenced code: converting them first lets a link find its definition even
 //       when the definition comes in a later piece.
+//   headingLines(text) -> the ATX heading lines ("## Title") that start a top-level block, outside
+//       fenced code, HTML comments and display mathematics, in document order
 //   pieceConverter(library, text, makeParser) -> (piece) => HTML: converts the pieces of `text`
 //       with one parser (from makeParser(), a marked instance) whose reference-link definitions
 //       are shared by every piece and known before the first.
@@ -64,6 +66,10 @@ function blockScanner() {
       }
       return false;
     },
+    // True while the lines fed are code, a comment or mathematics rather than Markdown.
+    opaque() {
+      return Boolean(fence) || inComment || inMath || inEnvironment;
+    },
     // True when a new top-level block may start at the line about to be fed.
     mayCutBefore(line, previousBlank) {
       return (
@@ -95,6 +101,23 @@ export function* markdownPieces(text, { firstSize = 8000, size = 16000 } = {}) {
     at = end + 1;
   }
   yield source.slice(start);
+}
+
+const ATX_HEADING = /^ {0,3}#{1,6}(?:[ \t]|$)/;
+
+export function headingLines(text) {
+  const source = String(text).replace(/\r\n?/g, '\n');
+  const scanner = blockScanner();
+  const found = [];
+  for (let at = 0; at < source.length; ) {
+    const newline = source.indexOf('\n', at);
+    const end = newline < 0 ? source.length : newline;
+    const line = source.slice(at, end);
+    if (line.includes('#') && !scanner.opaque() && ATX_HEADING.test(line)) found.push(line);
+    scanner.line(line);
+    at = end + 1;
+  }
+  return found;
 }
 
 export function splitMarkdownBlocks(text, sizes) {

@@ -21,11 +21,15 @@
 //       the same result as renderMarkdownInto for a long document, built a run of blocks at a
 //       time: the first screen is shown at once and the rest follows in short tasks, so the
 //       page never stops responding. Options as above (beforeInsert sees the first piece).
+//       afterInsert is called once the first piece is in place.
+//   headingsOfMarkdown(markdownText, {idPrefix, math}) -> [detached heading element]: the
+//       document's ATX headings as the page shows them (text, ids), without converting the
+//       rest; what a long document's outline is made from before all of it is built.
 //   showPlainText(container, text): the fallback view.
 
 import { addHeadingAnchors, isolateDocumentIds } from './anchors.js';
 import { resolveAttachmentURLs } from './attachments.js';
-import { markdownPieces, pieceConverter } from './blocks.js';
+import { headingLines, markdownPieces, pieceConverter } from './blocks.js';
 import { renderDiagrams, mermaidContainerExtension } from './diagrams.js';
 import { addCopyButtons } from './copy-button.js';
 import { emojiExtension } from './emoji.js';
@@ -45,6 +49,16 @@ export function markdownToHTML(markdownText, { idPrefix = '', math = true } = {}
   const library = globalThis.marked;
   if (!library || typeof library.Marked !== 'function') return null;
   return markdownParser(library, { idPrefix, math }).parse(String(markdownText ?? ''));
+}
+
+export function headingsOfMarkdown(markdownText, { idPrefix = '', math = true } = {}) {
+  const lines = headingLines(String(markdownText ?? ''));
+  const html = lines.length ? markdownToHTML(lines.join('\n\n'), { idPrefix, math }) : null;
+  if (html === null) return [];
+  const fragment = sanitizeToFragment(html);
+  finishMarkdownFragment(fragment, { idPrefix });
+  if (math) typesetMath(fragment);
+  return [...fragment.querySelectorAll('h1, h2, h3, h4, h5, h6')];
 }
 
 export function showPlainText(container, text) {
@@ -190,6 +204,7 @@ export async function renderMarkdownProgressively(container, markdownText, optio
     if (first) {
       options.beforeInsert?.(fragment, container);
       container.replaceChildren(fragment);
+      options.afterInsert?.(container);
       first = false;
       await afterPaint();
       sliceStart = performance.now();

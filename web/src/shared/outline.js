@@ -9,12 +9,16 @@
 //       (see reading.css for the layout). A page that expects an outline makes the frame before
 //       its text is shown, so that the text is laid out at its final width from the start.
 //   removeOutlineFrame(frame): takes the column away again
-//   buildOutline({doc, content, headings, label, frame}) -> {element, update()} | null
+//   buildOutline({doc, content, headings, label, frame}) -> outline | null
 //       Fills the frame (made now if not given). Entries are made by the page from the
-//       headings' text (never from document markup) and link to the headings' ids.
+//       headings' text (never from document markup) and link to the headings' ids. The headings
+//       may be detached stand-ins made from the Markdown (a long document still being built);
+//       settle(shownHeadings) then takes the headings that were shown in their place, and
+//       returns false when they differ (the caller builds the outline again after remove()).
 //   growingOutline({doc, content, label, frame}) -> {element, update(), add(headings),
-//       refresh(headings?), count}: the same outline filled a run of headings at a time, as
-//       the page lays them out; refresh() re-reads entries' words once headings are enhanced
+//       refresh(headings?), settle(headings), remove(), count}: the same outline filled a run
+//       of headings at a time, as the page lays them out; refresh() re-reads entries' words
+//       once headings are enhanced
 
 import { headingText } from './anchors.js';
 
@@ -80,6 +84,9 @@ export function removeOutlineFrame({ nav }) {
   nav.remove();
 }
 
+// Headings as the outline compares them: level, id and text.
+const headingKey = (heading) => `${heading.tagName}#${heading.id}#${headingText(heading)}`;
+
 export function buildOutline({ doc = document, content, headings, label = 'Outline', frame = null }) {
   if (!headings.some((heading) => heading.id && headingText(heading))) {
     if (frame) removeOutlineFrame(frame);
@@ -117,8 +124,11 @@ export function growingOutline({ doc = document, content, label = 'Outline', fra
       }
     }
   }
+  // Stand-ins are never connected; until the headings are shown the reader is at the top.
+  const shown = () => listed.every((heading) => heading.isConnected);
   const update = () => {
-    if (listed.length) markCurrent(headingBeingRead(listed, view.innerHeight * READING_LINE));
+    if (!listed.length) return;
+    markCurrent(shown() ? headingBeingRead(listed, view.innerHeight * READING_LINE) : 0);
   };
 
   // Headings crossing the reading line are what changes the section being read. The first
@@ -143,13 +153,17 @@ export function growingOutline({ doc = document, content, label = 'Outline', fra
     { rootMargin: `0px 0px -${100 - READING_LINE * 100}% 0px` },
   );
 
-  function entry(heading, text) {
+  function entry(index, heading, text) {
     const item = doc.createElement('li');
     const link = doc.createElement('a');
     link.href = `#${encodeURIComponent(heading.id)}`;
     link.textContent = text;
     link.addEventListener('click', (event) => {
+      const heading = listed[index];
       if (event.button !== 0 || event.metaKey || event.ctrlKey || event.shiftKey) return;
+      // A heading not shown yet: the link sets the URL's fragment, which the page follows once
+      // the whole document is in.
+      if (!heading.isConnected) return;
       event.preventDefault();
       try {
         if (view.location.hash !== `#${heading.id}`) view.history.pushState(null, '', `#${heading.id}`);
@@ -159,7 +173,7 @@ export function growingOutline({ doc = document, content, label = 'Outline', fra
       heading.scrollIntoView({ block: 'start' });
       heading.setAttribute('tabindex', '-1');
       heading.focus({ preventScroll: true });
-      markCurrent(listed.indexOf(heading));
+      markCurrent(index);
     });
     item.appendChild(link);
     return link;
@@ -183,13 +197,13 @@ export function growingOutline({ doc = document, content, label = 'Outline', fra
     }
     const items = doc.createDocumentFragment();
     for (const [heading, text] of fresh) {
-      const link = entry(heading, text);
+      const link = entry(listed.length, heading, text);
       link.parentElement.className = `lumivale-outline-level-${levelOf(heading)}`;
       items.appendChild(link.parentElement);
       listed.push(heading);
       links.push(link);
       linkOf.set(heading, link);
-      observer.observe(heading);
+      if (heading.isConnected) observer.observe(heading);
     }
     list.appendChild(items);
     // Headings added later lie below the ones before: the section being read stays the same.
@@ -206,11 +220,35 @@ export function growingOutline({ doc = document, content, label = 'Outline', fra
     }
   }
 
+  // Swaps stand-ins for the headings now shown. True when they match entry for entry (the
+  // entries stay as they are); false when the outline must be built again from `shownHeadings`.
+  function settle(shownHeadings) {
+    const actual = shownHeadings.filter((heading) => heading.id && headingText(heading));
+    if (actual.length !== listed.length || actual.some((heading, i) => headingKey(heading) !== headingKey(listed[i]))) {
+      return false;
+    }
+    linkOf.clear();
+    actual.forEach((heading, index) => {
+      listed[index] = heading;
+      linkOf.set(heading, links[index]);
+      observer.observe(heading);
+    });
+    update();
+    return true;
+  }
+
+  function remove() {
+    observer.disconnect();
+    list.replaceChildren();
+  }
+
   return {
     element: nav,
     update,
     add,
     refresh,
+    settle,
+    remove,
     get count() {
       return listed.length;
     },

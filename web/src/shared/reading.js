@@ -8,10 +8,16 @@
 //       and hold headings, the outline column is made at once (empty), before the text is
 //       shown, so that the text never reflows when the outline arrives
 //   cancelOutline(frame): takes a reserved column away (the document could not be shown)
-//   addReadingAids(content, {label, frame, grown}): right after the page's first screen is
-//       shown, fills the outline (or, without a frame, builds one when the rendered document
+//   outlineAhead(content, makeHeadings, {label, frame}) -> Promise<outline | null>: right after
+//       the page's first screen is shown, fills the reserved frame from the stand-in headings
+//       that makeHeadings() returns (made from the Markdown of a long document whose text is
+//       still being built, see headingsOfMarkdown)
+//   addReadingAids(content, {label, frame, grown, ahead}): right after the page's first screen
+//       is shown, fills the outline (or, without a frame, builds one when the rendered document
 //       is long enough; with `grown`, a growingOutline already filled in that frame, keeps it
-//       or takes it away), and makes fragment links and the URL's fragment reach their targets
+//       or takes it away; with `ahead`, the outline made by outlineAhead, keeps that one when
+//       its entries match the headings shown), and makes fragment links and the URL's
+//       fragment reach their targets
 
 import { installFragmentNavigation } from './anchors.js';
 import { frontMatterElement, splitFrontMatter } from './front-matter.js';
@@ -64,13 +70,28 @@ function afterNextPaint(view) {
   });
 }
 
-export async function addReadingAids(content, { label = 'Outline', frame = null, grown = null } = {}) {
+export async function outlineAhead(content, makeHeadings, { label = 'Outline', frame = null } = {}) {
+  if (!frame) return null;
+  const doc = content.ownerDocument;
+  await afterNextPaint(doc.defaultView);
+  const headings = makeHeadings();
+  if (headings.length < MIN_HEADINGS || !frame.nav.isConnected) return null;
+  return buildOutline({ doc, content, headings, label, frame });
+}
+
+export async function addReadingAids(content, { label = 'Outline', frame = null, grown = null, ahead = null } = {}) {
   const doc = content.ownerDocument;
   const view = doc.defaultView;
   await afterNextPaint(view);
   const headings = [...content.querySelectorAll('h1, h2, h3, h4, h5, h6')].filter((heading) => heading.id);
-  let outline = null;
-  if (grown) {
+  let outline = (await ahead) ?? null;
+  if (outline && !outline.settle(headings)) {
+    outline.remove();
+    outline = null;
+  }
+  if (outline) {
+    // Made ahead and matching what is shown: nothing to redo.
+  } else if (grown) {
     // Filled while the page was laid out: only its words may have changed since.
     if (headings.length >= MIN_HEADINGS && grown.count) {
       grown.refresh();
