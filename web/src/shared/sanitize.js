@@ -15,8 +15,6 @@
 
 import createDOMPurify from 'dompurify';
 
-const purifier = createDOMPurify(window);
-
 const EMBEDDED_URL = /^\s*(?:data|blob|cid):/i;
 const REMOTE_URL = /^\s*(?:[a-z][a-z0-9+.-]*:)?\/\//i;
 const FETCHING_CSS = /url\s*\(|@import|image-set\s*\(|expression\s*\(/i;
@@ -27,19 +25,13 @@ export const isRemoteURL = (url) => REMOTE_URL.test(String(url ?? '')) || /^\s*h
 // SVG elements whose href may point at another resource.
 const SVG_REFERENCING = new Set(['image', 'use', 'feimage', 'pattern', 'lineargradient', 'radialgradient', 'filter', 'textpath', 'mpath', 'a']);
 
-let allowStyleElements = false;
-
 function neutraliseCSS(css) {
   return css.replace(/@import[^;]*;?/gi, '').replace(/url\s*\((?!\s*['"]?\s*data:)[^)]*\)/gi, 'none');
 }
 
-purifier.addHook('uponSanitizeElement', (node, data) => {
-  if (data.tagName === 'style' && allowStyleElements && FETCHING_CSS.test(node.textContent || '')) {
-    node.textContent = neutraliseCSS(node.textContent || '');
-  }
-});
-
-purifier.addHook('afterSanitizeAttributes', (node) => {
+// Removes what could fetch or act from an element's attributes (the purifier has already dropped
+// what its allow-lists refuse).
+function neutraliseAttributes(node) {
   if (!node.getAttribute) return;
   const tag = node.nodeName.toLowerCase();
 
@@ -76,26 +68,42 @@ purifier.addHook('afterSanitizeAttributes', (node) => {
     }
     node.setAttribute('disabled', '');
   }
-});
+}
+
+// DOMPurify parses a configuration into its allow-lists on every call unless the configuration is
+// set once on the instance; a notebook sanitizes thousands of outputs, so each kind of call has
+// an instance of its own with its configuration set, made when first needed.
+const purifiers = new Map();
+
+function purifierFor(returnFragment, allowStyleElements) {
+  const key = `${returnFragment}/${allowStyleElements}`;
+  let purifier = purifiers.get(key);
+  if (purifier) return purifier;
+  purifier = createDOMPurify(window);
+  purifier.addHook('uponSanitizeElement', (node, data) => {
+    if (data.tagName === 'style' && allowStyleElements && FETCHING_CSS.test(node.textContent || '')) {
+      node.textContent = neutraliseCSS(node.textContent || '');
+    }
+  });
+  purifier.addHook('afterSanitizeAttributes', neutraliseAttributes);
+  purifier.setConfig({
+    RETURN_DOM_FRAGMENT: returnFragment,
+    FORBID_TAGS: [
+      ...(allowStyleElements ? [] : ['style']),
+      'form', 'button', 'select', 'option', 'textarea', 'dialog',
+      'animate', 'animateMotion', 'animateTransform', 'set', 'discard',
+      'base', 'link', 'meta', 'iframe', 'frame', 'frameset', 'object', 'embed', 'portal',
+    ],
+    FORBID_ATTR: ['formaction', 'action', 'ping', 'srcdoc', 'autofocus'],
+    ADD_ATTR: allowStyleElements ? ['scoped'] : [],
+    ALLOW_UNKNOWN_PROTOCOLS: false,
+  });
+  purifiers.set(key, purifier);
+  return purifier;
+}
 
 function purify(html, options, returnFragment) {
-  allowStyleElements = Boolean(options.allowStyleElements);
-  try {
-    return purifier.sanitize(String(html ?? ''), {
-      RETURN_DOM_FRAGMENT: returnFragment,
-      FORBID_TAGS: [
-        ...(allowStyleElements ? [] : ['style']),
-        'form', 'button', 'select', 'option', 'textarea', 'dialog',
-        'animate', 'animateMotion', 'animateTransform', 'set', 'discard',
-        'base', 'link', 'meta', 'iframe', 'frame', 'frameset', 'object', 'embed', 'portal',
-      ],
-      FORBID_ATTR: ['formaction', 'action', 'ping', 'srcdoc', 'autofocus'],
-      ADD_ATTR: allowStyleElements ? ['scoped'] : [],
-      ALLOW_UNKNOWN_PROTOCOLS: false,
-    });
-  } finally {
-    allowStyleElements = false;
-  }
+  return purifierFor(returnFragment, Boolean(options.allowStyleElements)).sanitize(String(html ?? ''));
 }
 
 export function sanitizeToFragment(html, options = {}) {
