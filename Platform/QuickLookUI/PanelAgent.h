@@ -10,7 +10,7 @@
 // Lives on the main (GUI) thread; bus calls are passed to it from the bus's thread.
 #pragma once
 
-#include "QuickLookUI/PanelAgentRequest.h"
+#include "QuickLookService/PanelAgentRequest.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>

@@ -2,8 +2,8 @@
 
 #include "PlugInKit/PreviewPlugInChoice.h"
 #include "PlugInKit/QuickLookServiceReset.h"
+#include "QuickLookService/PanelAgentClient.h"
 #include "QuickLookService/PreviewServiceClient.h"
-#include "QuickLookUI/PanelAgentClient.h"
 
 #include <iostream>
 #include <set>

@@ -1,230 +1,36 @@
 // qlmanage: the preview service on the command line. For each FILE it picks the preview
 // extension by content type (from the plug-in registry, or from one app with --app), asks the
 // extension's process for a reply, and writes the reply as a preview folder (-o DIR) or shows
-// it in the preview panel (-p). -r and -m address the service itself (ServiceCommands).
+// it in the preview panel (-p): in a panel of the panel agent, else through qlmanage-panel,
+// which this process becomes. -r and -m address the service itself (ServiceCommands).
+//
+// Neither the window system nor the web engine is loaded here: a panel shown by the agent
+// waits for nothing but this process's start and one bus call.
 
-#include "ExtensionKit/ExtensionProcess.h"
+#include "CommandLine.h"
+#include "PreviewJobs.h"
 #include "PreviewOutput.h"
-#include "QuickLook/PreviewServiceError.h"
-#include "QuickLookService/ExtensionLookup.h"
-#include "QuickLookService/PreviewServiceClient.h"
-#include "QuickLookUI/PanelAgentClient.h"
-#include "QuickLookUI/QLPreviewPanel.h"
+#include "QuickLookService/PanelAgentClient.h"
 #include "ServiceCommands.h"
 #include "UniformTypeIdentifiers/UTType.h"
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
-#include <functional>
-#include <future>
 #include <iostream>
-#include <map>
-#include <memory>
 #include <mutex>
 #include <set>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
-extern char** environ;
 namespace fs = std::filesystem;
 
 namespace {
-
-const char* const kUsage =
-    "usage: qlmanage -o DIR [--app APP] [-c CONTENT_TYPE] [-j N] [--timeout S] [-v] [-q] FILE...\n"
-    "       qlmanage -p [--app APP] [-c CONTENT_TYPE] [-j N] [--timeout S] [-v] FILE...\n"
-    "       qlmanage -r [cache]\n"
-    "       qlmanage -m [plugins]\n"
-    "  -o DIR           write DIR/<file name>.qlpreview/ for each FILE and print where\n"
-    "  -p               show the previews in the preview panel (without a display: write\n"
-    "                   each as a standalone page and print its path)\n"
-    "  --app APP        take the extensions from this app bundle's PlugIns, bypassing the\n"
-    "                   plug-in registry (default: the registered, switched-on extensions)\n"
-    "  -r [cache]       reset the preview servers: their extension processes end and the\n"
-    "                   registry is read again; \"cache\" also empties the preview cache\n"
-    "  -m               list which registered extension serves each content type\n"
-    "  -c CONTENT_TYPE  treat every FILE as this content type\n"
-    "  -j N             requests in flight at once (default: hardware threads)\n"
-    "  --timeout S      fail a preview that takes longer than S seconds (default: 30)\n"
-    "  -v               report each extension process started\n"
-    "  -q               print nothing but errors\n";
-
-struct Options {
-  std::optional<fs::path> outputDirectory;
-  bool preview = false;
-  std::optional<fs::path> app; // nullopt: the plug-in registry
-  std::optional<std::string> contentType;
-  unsigned jobs = std::max(2u, std::thread::hardware_concurrency());
-  std::chrono::milliseconds timeout = std::chrono::seconds(30);
-  bool verbose = false;
-  bool quiet = false;
-  std::vector<std::string> files;
-};
-
-[[noreturn]] void usageError(const std::string& message) {
-  std::cerr << "qlmanage: " << message << "\n" << kUsage;
-  std::exit(2);
-}
-
-Options parseOptions(int argc, char** argv) {
-  Options options;
-  bool endOfOptions = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    auto value = [&](const char* what) -> std::string {
-      if (i + 1 >= argc)
-        usageError(std::string(what) + " needs a value");
-      return argv[++i];
-    };
-    if (endOfOptions || arg.empty() || arg[0] != '-' || arg == "-") {
-      options.files.push_back(arg);
-    } else if (arg == "--") {
-      endOfOptions = true;
-    } else if (arg == "-o") {
-      options.outputDirectory = value("-o");
-    } else if (arg == "-p") {
-      options.preview = true;
-    } else if (arg == "--app") {
-      options.app = value("--app");
-    } else if (arg == "-c") {
-      options.contentType = value("-c");
-    } else if (arg == "-j") {
-      const std::string n = value("-j");
-      char* end = nullptr;
-      const long jobs = std::strtol(n.c_str(), &end, 10);
-      if (n.empty() || *end || jobs < 1 || jobs > 256)
-        usageError("-j needs a number from 1 to 256");
-      options.jobs = static_cast<unsigned>(jobs);
-    } else if (arg == "--timeout") {
-      const std::string text = value("--timeout");
-      char* end = nullptr;
-      const double seconds = std::strtod(text.c_str(), &end);
-      if (text.empty() || *end || !(seconds > 0) || seconds > 86400)
-        usageError("--timeout needs a positive number of seconds (at most 86400)");
-      options.timeout = std::chrono::milliseconds(static_cast<long long>(seconds * 1000 + 0.5));
-    } else if (arg == "-v") {
-      options.verbose = true;
-    } else if (arg == "-q") {
-      options.quiet = true;
-    } else if (arg == "-h" || arg == "--help") {
-      std::cout << kUsage;
-      std::exit(0);
-    } else {
-      usageError("unknown option " + arg);
-    }
-  }
-  if (options.outputDirectory.has_value() == options.preview)
-    usageError("give exactly one of -o DIR and -p");
-  if (options.files.empty())
-    usageError("no files given");
-  return options;
-}
-
-// One document to preview, with what was decided for it before any extension ran.
-struct Job {
-  std::string argument; // FILE as given, for messages
-  fs::path path;        // absolute
-  std::string contentType;
-  const PreviewExtension* extension = nullptr;
-  std::string error; // set when the job failed before it was sent
-};
-
-// Decides the content type (`contentType`, else by the file name) and extension of a file.
-Job makeJob(const std::string& argument, const std::optional<std::string>& contentType,
-            ExtensionLookup& lookup) {
-  Job job{argument, fs::absolute(argument), {}, nullptr, {}};
-  if (!contentType) {
-    job.extension = lookup.extensionForFile(job.path, job.contentType, job.error);
-    if (job.contentType.empty())
-      job.error = "The content type of the file cannot be determined (use -c CONTENT_TYPE).";
-    return job;
-  }
-  if (std::optional<UTType> type = UTType::fromIdentifier(*contentType)) {
-    job.contentType = type->identifier();
-    job.extension = lookup.extensionFor(*type, job.error);
-  } else {
-    job.error = "The content type of the file cannot be determined (use -c CONTENT_TYPE).";
-  }
-  return job;
-}
-
-// Starts each extension's process on first use and keeps it for the rest of the run (a process
-// that crashes or hangs is replaced by its ExtensionProcess).
-class ProcessPool {
-public:
-  ProcessPool(std::chrono::milliseconds timeout, bool verbose)
-      : timeout_(timeout), verbose_(verbose) {}
-  ExtensionProcess& processFor(const PreviewExtension& extension) {
-    std::lock_guard lock(mutex_);
-    auto& slot = processes_[extension.name];
-    if (!slot) {
-      ExtensionProcess::Options options;
-      options.timeout = timeout_;
-      if (verbose_)
-        options.onLaunch = [name = extension.name](pid_t pid) {
-          std::cerr << "qlmanage: started " << name << " (pid " << pid << ")\n";
-        };
-      slot = std::make_unique<ExtensionProcess>(extension.name, extension.executable, options);
-    }
-    return *slot;
-  }
-
-private:
-  std::chrono::milliseconds timeout_;
-  bool verbose_;
-  std::mutex mutex_;
-  std::map<std::string, std::unique_ptr<ExtensionProcess>> processes_;
-};
-
-// Where replies come from: the preview server when one can be reached (it keeps the
-// extensions warm), else the extension processes of this run.
-class ReplySource {
-public:
-  ReplySource(const Options& options, ProcessPool& processes)
-      : verbose_(options.verbose), processes_(processes),
-        serverUsable_(PreviewServiceClient::sessionBusAvailable() &&
-                      std::getenv("LUMIVALE_NO_PREVIEW_SERVER") == nullptr) {}
-
-  // Blocks until the reply is there; failures come back as error replies.
-  PreviewWire::Reply fetch(const Job& job) {
-    if (serverUsable_) {
-      std::string why;
-      if (auto reply = PreviewServiceClient::preview(ExtensionLookup::appBundleOf(*job.extension),
-                                                     job.path.string(), job.contentType, why))
-        return std::move(*reply);
-      // Not there: do not ask again in this run (and say so once).
-      if (serverUsable_.exchange(false) && verbose_)
-        std::cerr << "qlmanage: previewing without the preview server (" << why << ")\n";
-    }
-    try {
-      return processes_.processFor(*job.extension).request(job.path.string()).get();
-    } catch (const std::exception& e) {
-      return PreviewWire::errorReply(
-          0, makeServiceError(PreviewServiceError::unsendableRequest, e.what()));
-    }
-  }
-
-private:
-  bool verbose_;
-  ProcessPool& processes_;
-  std::atomic<bool> serverUsable_;
-};
-
-bool hasDisplay() {
-  auto present = [](const char* name) {
-    const char* value = std::getenv(name);
-    return value && *value;
-  };
-  return present("DISPLAY") || present("WAYLAND_DISPLAY") || present("QT_QPA_PLATFORM");
-}
 
 std::string replyError(const PreviewWire::Reply& reply) {
   if (reply.error)
@@ -270,50 +76,21 @@ std::optional<int> showInAgent(const std::vector<Job>& jobs, const Options& opti
   return outcome->failed > 0 ? 1 : 0;
 }
 
-// Shows the jobs in the preview panel. Every request is sent before the panel starts, so the
-// extensions work while the window system and web engine come up. Documents the user reaches
-// through links are previewed the same way, by the file's type (never -c's).
-int showInPanel(int argc, char** argv, const std::vector<Job>& jobs, ReplySource& source,
-                ExtensionLookup& lookup) {
-  std::vector<QLPreviewItem> items;
-  for (const Job& job : jobs) {
-    std::function<PreviewWire::Reply()> fetch;
-    if (!job.error.empty()) {
-      fetch = [reply = PreviewWire::errorReply(0, {"Lumivale.PreviewService", 1, job.error})] {
-        return reply;
-      };
-    } else {
-      auto future = std::make_shared<std::future<PreviewWire::Reply>>(
-          std::async(std::launch::async, [&source, &job] { return source.fetch(job); }));
-      fetch = [future] { return future->get(); };
-    }
-    items.push_back({QString::fromStdString(job.path.filename().string()), std::move(fetch),
-                     QString::fromStdString(job.path.string())});
-  }
-  // The lookup is asked from the panel's thread and from the fetching threads.
-  auto lookupMutex = std::make_shared<std::mutex>();
-  LinkedPreviewSource linked;
-  linked.canPreview = [&lookup, lookupMutex](const QString& path) {
-    std::lock_guard lock(*lookupMutex);
-    return makeJob(path.toStdString(), std::nullopt, lookup).error.empty();
-  };
-  linked.fetch = [&lookup, &source, lookupMutex](const QString& path) {
-    Job job;
-    {
-      std::lock_guard lock(*lookupMutex);
-      job = makeJob(path.toStdString(), std::nullopt, lookup);
-    }
-    if (!job.error.empty())
-      return PreviewWire::errorReply(0, {"Lumivale.PreviewService", 1, job.error});
-    return source.fetch(job);
-  };
-  const PanelResult result = runPreviewPanel(argc, argv, std::move(items), std::move(linked));
-  std::fflush(stdout);
-  std::fflush(stderr);
-  // A preview still being made when the panel closed is not waited for.
-  if (result.unfinished > 0)
-    std::_Exit(result.failed > 0 ? 1 : 0);
-  return result.failed > 0 ? 1 : 0;
+// Shows the jobs in the preview panel of this process: it becomes qlmanage-panel (beside this
+// executable) with the same command line, which decides the jobs again and shows them.
+[[noreturn]] void showInOwnPanel(char** argv) {
+  std::error_code ec;
+  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  const fs::path panel = ec ? fs::path() : self.parent_path() / "qlmanage-panel";
+  std::cout.flush();
+  std::cerr.flush();
+  std::fflush(nullptr);
+  if (!panel.empty())
+    ::execv(panel.c_str(), argv);
+  const std::string why = ec ? "cannot find this program's folder: " + ec.message()
+                             : panel.string() + ": " + std::strerror(errno);
+  std::cerr << "qlmanage: cannot show the preview panel (" << why << ")\n";
+  std::exit(1);
 }
 
 } // namespace
@@ -350,14 +127,14 @@ int main(int argc, char** argv) {
     jobs.push_back(std::move(job));
   }
 
-  ProcessPool processes(options.timeout, options.verbose);
-  ReplySource source(options, processes);
   if (inPanel) {
     if (std::optional<int> status = showInAgent(jobs, options))
       return *status;
-    return showInPanel(argc, argv, jobs, source, *lookup);
+    showInOwnPanel(argv);
   }
 
+  ProcessPool processes(options.timeout, options.verbose);
+  ReplySource source(options, processes);
   fs::path outputDirectory;
   if (options.outputDirectory) {
     outputDirectory = *options.outputDirectory;

@@ -77,6 +77,15 @@ page=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$qlmanage" "${built
 check "-p prints an existing standalone page" test -s "$page"
 rm -rf "$(dirname "$(dirname "$page")")"
 
+# With a display and no panel agent, qlmanage becomes qlmanage-panel from its own folder: one
+# that is missing is reported as a failure, not a panel silently never shown.
+mkdir -p "$work/alone" && cp "$qlmanage" "$work/alone/qlmanage"
+env -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR=/nonexistent LUMIVALE_NO_PANEL_AGENT=1 DISPLAY=:0 \
+  "$work/alone/qlmanage" "${built_app[@]}" -p "$docs/seq.mmd" >"$work/stdout4" 2>"$work/stderr4"
+check "-p without its panel program fails" test $? -eq 1 -a ! -s "$work/stdout4"
+check "  and says which program is missing" \
+  grep -q "^qlmanage: cannot show the preview panel (.*/alone/qlmanage-panel: No such file" "$work/stderr4"
+
 # An extension that dies fails its requests with a clear error, and nothing is written.
 app=$work/Broken.app
 mkdir -p "$app/Contents/PlugIns/Broken.appex/Contents/MacOS"

@@ -4,7 +4,7 @@
 // caller shows the panel itself. Blocking; thread-safe (a private bus connection per call).
 #pragma once
 
-#include "QuickLookUI/PanelAgentRequest.h"
+#include "QuickLookService/PanelAgentRequest.h"
 
 #include <optional>
 #include <string>

@@ -1,4 +1,4 @@
-#include "QuickLookUI/PanelAgentRequest.h"
+#include "QuickLookService/PanelAgentRequest.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,4 +1,4 @@
-#include "QuickLookUI/PanelAgentClient.h"
+#include "QuickLookService/PanelAgentClient.h"
 
 #include "QuickLookService/PanelAgentNames.h"
 #include "QuickLookService/PreviewServiceClient.h"
