@@ -151,12 +151,12 @@ async function pageAtOnce(json) {
 // Serves the page whose JSON is `first` + `rest`: calls whileArriving(page) once the page has
 // shown what it makes of `first` (nothing changed for a while), then sends the rest. Returns
 // the finished page, the page itself (to be closed by the caller) and its errors.
-async function pageInTwoParts(first, rest, whileArriving) {
+async function pageInTwoParts(first, rest, whileArriving, viewport = { width: 1024, height: 900 }) {
   const text = pageText(`${first}\u0000${rest}`);
   const cut = text.indexOf('\u0000');
   let release;
   nextResponse = { first: text.slice(0, cut), rest: text.slice(cut + 1), released: new Promise((resolve) => (release = resolve)) };
-  const page = await browser.newPage({ viewport: { width: 1024, height: 900 } });
+  const page = await browser.newPage({ viewport });
   const errors = [];
   page.on('pageerror', (error) => errors.push(String(error)));
   page.on('console', (message) => {
@@ -187,7 +187,7 @@ const texts = (list) => list.map((cell) => JSON.stringify(cell));
 const arrivingState = () => ({
   loading: document.readyState === 'loading',
   ready: document.documentElement.dataset.lumivaleReady,
-  meta: document.getElementById('nbv-meta').textContent,
+  meta: document.getElementById('nbv-meta').innerText.trim(),
   outline: Boolean(document.querySelector('.lumivale-outline')),
   cells: document.querySelectorAll('.nbv-cell').length,
 });
@@ -229,6 +229,26 @@ describe('Notebook page while its JSON arrives', { skip: resourcesSkip }, () => 
       assert.deepEqual(errors, []);
       assertSamePage(finished, await pageAtOnce(json));
       assert.match(finished, /Python 3.*52 cells.*26 code.*nbformat 4\.5/s);
+    } finally {
+      await page.close();
+    }
+  });
+
+  test('at a narrow width, the header\'s details come without moving the cells shown', async () => {
+    const { json, cut } = notebookText(texts(cells(1, 12)), defaultTail, 8);
+    const place = () => ({
+      header: document.querySelector('.nbv-header').getBoundingClientRect().height,
+      firstCell: document.querySelector('.nbv-cell')?.getBoundingClientRect().top,
+      meta: document.getElementById('nbv-meta').innerText.trim(),
+    });
+    const { page, errors, during } = await pageInTwoParts(json.slice(0, cut), json.slice(cut), (page) => page.evaluate(place), { width: 360, height: 700 });
+    try {
+      const finished = await page.evaluate(place);
+      assert.equal(during.meta, '', 'details shown before they are known');
+      assert.ok(during.firstCell > 0);
+      assert.deepEqual({ ...finished, meta: '' }, during);
+      assert.match(finished.meta, /Python 3/);
+      assert.deepEqual(errors, []);
     } finally {
       await page.close();
     }

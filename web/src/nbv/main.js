@@ -65,6 +65,7 @@ function describeLanguage(notebook) {
 function fillHeader(notebook) {
   const meta = document.getElementById('nbv-meta');
   if (!meta) return;
+  forgetHeaderReservation(meta);
   const codeCells = notebook.codeCellCount;
   const items = [
     describeLanguage(notebook),
@@ -73,6 +74,24 @@ function fillHeader(notebook) {
     notebook.nbformat ? `nbformat ${notebook.nbformat}${notebook.nbformatMinor !== null ? `.${notebook.nbformatMinor}` : ''}` : null,
   ].filter(Boolean);
   meta.replaceChildren(...items.map((item, index) => h('span', { className: index === 0 ? 'nbv-kernel' : 'nbv-meta-item' }, item)));
+}
+
+// While the cells arrive, the header's details (from the metadata after the cells) are not
+// known yet: typical ones hold their place, unseen, so that the header does not grow under the
+// cells shown when the details come (a narrow header wraps them onto a second line).
+function reserveHeader() {
+  const meta = document.getElementById('nbv-meta');
+  if (!meta || meta.firstChild) return;
+  fillHeader({ language: 'python', kernelName: 'Python 3', cellCount: 1000, codeCellCount: 500, nbformat: 4, nbformatMinor: 5 });
+  meta.setAttribute('style', 'visibility: hidden');
+  meta.setAttribute('aria-hidden', 'true');
+}
+
+function forgetHeaderReservation(meta = document.getElementById('nbv-meta')) {
+  if (!meta || meta.getAttribute('aria-hidden') !== 'true') return;
+  meta.replaceChildren();
+  meta.removeAttribute('style');
+  meta.removeAttribute('aria-hidden');
 }
 
 // The Markdown cells' sources, read only as far as the outline's decision needs them: a big
@@ -217,6 +236,7 @@ function startEarly() {
     const outlineFrame = reserveOutline(main, markdownSoFar());
     if (!outlineFrame) return;
     installMarkdownStyles(document);
+    reserveHeader();
     shown = showCells(main, {
       source: { cellAt, available },
       context: cellContext(assumedLanguage),
@@ -251,6 +271,7 @@ export function start() {
     cancelOutline(shown.outlineFrame);
     main.replaceChildren();
     forgetHeadingIds();
+    forgetHeaderReservation();
     shown = null;
   };
 
