@@ -275,6 +275,17 @@ export function start() {
     shown = null;
   };
 
+  try {
+    openAndShow(main, earlier, discardShown, () => shown);
+  } catch (error) {
+    discardShown();
+    throw error;
+  }
+}
+
+// Reads the whole text and shows it: from the cells shown while it arrived (`stillShown()`)
+// when it agrees with them, else afresh (`discardShown()` takes them away first).
+function openAndShow(main, earlier, discardShown, stillShown) {
   const unreadable = (error) => {
     discardShown();
     showFailure(main, 'This notebook could not be read', `Its JSON text is not valid (${error.message}).`);
@@ -294,8 +305,10 @@ export function start() {
     return;
   }
   const { notebook } = read;
+  let shown = stillShown();
   if (shown && !(read.continuesEarlier && notebook.language === shown.context.language && !notebook.problems.length)) {
     discardShown();
+    shown = null;
   }
   fillHeader(notebook);
   document.documentElement.dataset.kernelLanguage = notebook.language;
