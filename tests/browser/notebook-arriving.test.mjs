@@ -234,6 +234,27 @@ describe('Notebook page while its JSON arrives', { skip: resourcesSkip }, () => 
     }
   });
 
+  test('while the text arrives, cells are laid out a few screens ahead of the reader, and more as they scroll', async () => {
+    const { json, cut } = notebookText(texts(cells(1, 40)), defaultTail, 80);
+    const count = () => document.querySelectorAll('.nbv-cell').length;
+    const { page, errors, during } = await pageInTwoParts(json.slice(0, cut), json.slice(cut), async (page) => {
+      const before = await page.evaluate(count);
+      const below = await page.evaluate(() => document.getElementById('nbv-cells').getBoundingClientRect().bottom / window.innerHeight);
+      await page.evaluate(() => window.scrollTo(0, document.body.scrollHeight));
+      await page.waitForFunction((before) => document.querySelectorAll('.nbv-cell').length > before, before, { timeout: 10000 });
+      return { before, below, loading: await page.evaluate(() => document.readyState === 'loading') };
+    });
+    try {
+      assert.ok(during.before >= 12 && during.before < 80, `${during.before} cells laid out ahead`);
+      assert.ok(during.below >= 3, 'fewer than three screens laid out');
+      assert.equal(during.loading, true);
+      assert.equal(await page.evaluate(count), 80);
+      assert.deepEqual(errors, []);
+    } finally {
+      await page.close();
+    }
+  });
+
   test('at a narrow width, the header\'s details come without moving the cells shown', async () => {
     const { json, cut } = notebookText(texts(cells(1, 12)), defaultTail, 8);
     const place = () => ({

@@ -123,6 +123,10 @@ function outputStyleSheet() {
 // The language cells shown before the metadata arrives are laid out in: the one notebooks
 // overwhelmingly name.
 const assumedLanguage = 'python';
+// How far ahead cells are laid out while the text arrives: this many cells at a time, until
+// the cells reach this many screens below the top of the window.
+const earlyCellsAhead = 16;
+const earlyScreensAhead = 3;
 
 function cellContext(language) {
   return { language, outputStyles: outputStyleSheet(), renderMarkdown, typesetLatex };
@@ -130,9 +134,10 @@ function cellContext(language) {
 
 // Lays out and enhances the cells `source` supplies ({cellAt, available}; see createScheduler
 // for `count` and `available`). `unreadable(error)` shows the failure for a cell whose text is
-// not JSON. Without `count`, the cells are still arriving: handOver(source, count, unreadable)
-// goes on with every cell of the whole text.
-function showCells(main, { source: firstSource, count = null, context, outlineFrame, unreadable: firstUnreadable }) {
+// not JSON; `onFlush()` runs after each run of cells entered the page. Without `count`, the
+// cells are still arriving: handOver(source, count, unreadable) goes on with every cell of the
+// whole text.
+function showCells(main, { source: firstSource, count = null, context, outlineFrame, unreadable: firstUnreadable, onFlush = () => {} }) {
   let source = firstSource;
   let unreadable = firstUnreadable;
   // The outline fills in with the cells, so its column is complete with the first screen.
@@ -168,9 +173,11 @@ function showCells(main, { source: firstSource, count = null, context, outlineFr
     },
     container: main,
     onFlush: () => {
-      if (!outline || !newHeadings.length) return;
-      outline.add(newHeadings);
-      newHeadings = [];
+      if (outline && newHeadings.length) {
+        outline.add(newHeadings);
+        newHeadings = [];
+      }
+      onFlush();
     },
     onDone: async () => {
       await whenDiagramsDrawn();
@@ -209,7 +216,7 @@ function startEarly() {
     return read[index];
   };
   // A cell whose text is not JSON is not shown, nor any after it: the whole text decides.
-  const available = (index) => {
+  const readable = (index) => {
     if (index >= unreadableFrom || index >= arriving.scan.cells.length) return false;
     try {
       cellAt(index);
@@ -222,12 +229,22 @@ function startEarly() {
   function* markdownSoFar() {
     for (let index = 0; index < arriving.scan.cells.length; index += 1) {
       if (arriving.scan.cells[index].type !== 'markdown') continue;
-      if (!available(index)) return;
+      if (!readable(index)) return;
       yield read[index].source;
     }
   }
+  // Cells are laid out only a few screens ahead of the reader while the text arrives: the
+  // browser reads the text on the same thread, and the rest follows once it is all there.
+  let limit = earlyCellsAhead;
+  const available = (index) => index < limit && readable(index);
+  const moreIfNear = () => {
+    if (!shown || main.getBoundingClientRect().bottom > window.innerHeight * earlyScreensAhead) return;
+    limit = shown.scheduler.laidOut + earlyCellsAhead;
+    shown.scheduler.more();
+  };
   const onCells = () => {
     if (shown) {
+      moreIfNear();
       shown.scheduler.more();
       return;
     }
@@ -242,13 +259,16 @@ function startEarly() {
       context: cellContext(assumedLanguage),
       outlineFrame,
       unreadable: () => {},
+      onFlush: moreIfNear,
     });
+    window.addEventListener('scroll', moreIfNear, { passive: true });
   };
   const arriving = watchArrivingCells(() => document.getElementById(dataElementId), onCells);
   early = {
     // Ends the watch: what was found and read, and what is shown.
     end() {
       arriving.stop();
+      window.removeEventListener('scroll', moreIfNear);
       return { spans: arriving.scan.cells.slice(0, read.length), cells: read, shown };
     },
   };
