@@ -233,12 +233,19 @@ function startEarly() {
       yield read[index].source;
     }
   }
-  // Cells are laid out only a few screens ahead of the reader while the text arrives: the
-  // browser reads the text on the same thread, and the rest follows once it is all there.
+  // Cells are laid out only a few screens ahead of the reader while the text arrives (and as
+  // far as the outline's column shows entries): the browser reads the text on the same thread,
+  // and the rest follows once it is all there.
   let limit = earlyCellsAhead;
   const available = (index) => index < limit && readable(index);
+  const outlineShort = () => {
+    const frame = shown && shown.outlineFrame;
+    if (!frame || getComputedStyle(frame.nav).position !== 'fixed') return false;
+    return frame.list.clientHeight > 0 && frame.list.scrollHeight <= frame.list.clientHeight;
+  };
   const moreIfNear = () => {
-    if (!shown || main.getBoundingClientRect().bottom > window.innerHeight * earlyScreensAhead) return;
+    if (!shown) return;
+    if (main.getBoundingClientRect().bottom > window.innerHeight * earlyScreensAhead && !outlineShort()) return;
     limit = shown.scheduler.laidOut + earlyCellsAhead;
     shown.scheduler.more();
   };
