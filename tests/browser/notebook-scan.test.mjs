@@ -4,7 +4,7 @@
 
 import { describe, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { scanNotebookText } from '../../web/src/nbv/cell-scan.js';
+import { createArrivalScan, scanArrivedCells, scanNotebookText } from '../../web/src/nbv/cell-scan.js';
 import { openNotebook } from '../../web/src/nbv/notebook-source.js';
 import { readNotebook } from '../../web/src/nbv/notebook-model.js';
 
@@ -107,6 +107,57 @@ describe('Notebook cell scanner', () => {
       if (assertAgrees(damaged)) agreed += 1;
     }
     assert.ok(agreed > 100, `only ${agreed} damaged texts still read back`);
+  });
+});
+
+// The cells found in a text that is still arriving: given every prefix in turn (as the page
+// sees the text grow), only whole cells are found, each as the whole text's scan has it.
+function assertArrivesAsWhole(text, step = 1) {
+  const whole = scanNotebookText(text);
+  const scan = createArrivalScan();
+  for (let length = 0; length <= text.length; length = Math.min(text.length, length + step) + (length === text.length ? 1 : 0)) {
+    const prefix = text.slice(0, length);
+    scanArrivedCells(prefix, scan);
+    if (scan.unusable) return 'unusable';
+    // (Cells found early in a text that turns out invalid are fine: the whole text decides.)
+    for (const cell of scan.cells) assert.ok(cell.end <= length, `a cell past the text so far: ${JSON.stringify(prefix)}`);
+    if (whole) assert.deepEqual(scan.cells, whole.cells.slice(0, scan.cells.length), JSON.stringify(prefix));
+    // Once a cell's closing bracket is there, it is found.
+    if (whole) {
+      const complete = whole.cells.filter((cell) => cell.end <= length && text[cell.start] === '{').length;
+      const beforeOther = whole.cells.findIndex((cell) => text[cell.start] !== '{');
+      assert.equal(scan.cells.length, beforeOther < 0 ? complete : Math.min(complete, beforeOther), JSON.stringify(prefix));
+    }
+  }
+  return scan.closed ? 'closed' : 'open';
+}
+
+describe('Notebook cells found while the text arrives', () => {
+  test('every prefix gives only whole cells, as the whole text has them', () => {
+    for (const piece of tricky) {
+      const value = {
+        metadata: { note: piece, language_info: { name: 'python' } },
+        cells: [
+          { cell_type: 'code', execution_count: 12, source: [piece, `x${piece}`], outputs: [{ text: piece, n: -1.5e3, ok: true, none: null }] },
+          { cell_type: 'markdown', source: piece, metadata: { tags: [piece, [], {}, [[piece]]] } },
+          { cell_type: piece, source: '', n: 10 },
+        ],
+        nbformat: 4,
+      };
+      for (const text of [JSON.stringify(value), JSON.stringify(value, null, 1).replace(/\//g, '\\/')]) {
+        assert.equal(assertArrivesAsWhole(text), 'closed', text);
+      }
+    }
+  });
+
+  test('texts of other shapes are left to the whole text', () => {
+    assert.equal(assertArrivesAsWhole('{"cells": [{"cell_type": "code"}, 7, {"cell_type": "raw"}]}'), 'unusable');
+    assert.equal(assertArrivesAsWhole('[{"cells": []}]'), 'unusable');
+    assert.equal(assertArrivesAsWhole('{"cells": {"a": 1}}'), 'unusable');
+    assert.equal(assertArrivesAsWhole('{"metadata": {}, "cells": [{"a": 1} {"b": 2}]}'), 'unusable');
+    assert.equal(assertArrivesAsWhole('{"cells": []}'), 'closed');
+    // A cell whose frame never closes is never found, however much follows.
+    assert.equal(assertArrivesAsWhole('{"cells": [{"a": [1, 2}, {"b": 2}]}'), 'open');
   });
 });
 

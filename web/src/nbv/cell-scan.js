@@ -12,6 +12,14 @@
 // head and every cell parse, the whole text is valid JSON and parses to the head with these
 // cells. Anything unexpected (no top-level object, no "cells" array, "cells" given twice, text
 // that ends early) gives null: the caller then parses the whole text as before.
+//
+//   createArrivalScan() -> scan; scanArrivedCells(text, scan) -> scan
+//
+// The same cells found in the first part of a text that is still arriving: each call is given
+// the text so far (which only grows) and adds to `scan.cells` every cell that is complete in
+// it, with the same spans and types scanNotebookText gives for the whole text. `scan.closed`
+// is set at the end of the cells array; `scan.unusable` when the text does not have the shape
+// the scanner expects (then the whole text decides, as above).
 
 const QUOTE = 0x22;
 const BACKSLASH = 0x5c;
@@ -161,5 +169,86 @@ export function scanNotebookText(text) {
   } catch {
     // A member name that does not parse: the whole text will not either.
     return null;
+  }
+}
+
+export function createArrivalScan() {
+  return { cellsStart: -1, next: -1, expectCell: true, cells: [], closed: false, unusable: false };
+}
+
+// Where the top-level "cells" array starts; -1 while the text so far does not tell, -2 when the
+// text does not start as a notebook the scanner reads.
+function arrivedCellsStart(text) {
+  const open = skipSpace(text, 0);
+  if (open >= text.length) return -1;
+  if (text.charCodeAt(open) !== 0x7b) return -2;
+  let i = skipSpace(text, open + 1);
+  for (;;) {
+    if (i >= text.length) return -1;
+    if (text.charCodeAt(i) !== QUOTE) return -2;
+    const nameEnd = stringEnd(text, i);
+    if (nameEnd < 0) return -1;
+    const nameStart = i;
+    i = skipSpace(text, nameEnd);
+    if (i >= text.length) return -1;
+    if (text.charCodeAt(i) !== COLON) return -2;
+    const start = skipSpace(text, i + 1);
+    if (start >= text.length) return -1;
+    if (nameEnd - nameStart <= 64 && memberName(text, nameStart, nameEnd) === 'cells') {
+      return text.charCodeAt(start) === 0x5b ? start : -2;
+    }
+    const end = valueEnd(text, start);
+    if (end < 0) return -1;
+    i = skipSpace(text, end);
+    if (i >= text.length) return -1;
+    if (text.charCodeAt(i) !== COMMA) return -2;
+    i = skipSpace(text, i + 1);
+  }
+}
+
+export function scanArrivedCells(text, scan) {
+  if (scan.closed || scan.unusable) return scan;
+  try {
+    if (scan.cellsStart < 0) {
+      const start = arrivedCellsStart(text);
+      if (start === -2) scan.unusable = true;
+      if (start < 0) return scan;
+      scan.cellsStart = start;
+      scan.next = start + 1;
+    }
+    for (;;) {
+      const i = skipSpace(text, scan.next);
+      if (i >= text.length) return scan;
+      const code = text.charCodeAt(i);
+      if (code === 0x5d && (!scan.expectCell || scan.cells.length === 0)) {
+        scan.closed = true;
+        return scan;
+      }
+      if (!scan.expectCell) {
+        if (code !== COMMA) {
+          scan.unusable = true;
+          return scan;
+        }
+        scan.next = i + 1;
+        scan.expectCell = true;
+        continue;
+      }
+      // Only objects: a cell of another kind is left to the whole text.
+      if (code !== 0x7b) {
+        scan.unusable = true;
+        return scan;
+      }
+      // An object that does not end in the text so far is still arriving (or not JSON, which
+      // the whole text's parse reports).
+      const cell = scanCell(text, i);
+      if (!cell) return scan;
+      scan.cells.push(cell);
+      scan.next = cell.end;
+      scan.expectCell = false;
+    }
+  } catch {
+    // A member name that does not parse.
+    scan.unusable = true;
+    return scan;
   }
 }

@@ -3,12 +3,21 @@
 // time-sliced batches so the first screen appears at once even for notebooks with thousands of
 // cells; enhancement runs first for the cells on screen (IntersectionObserver), then for all the
 // others in order. <html data-lumivale-ready="true"> is set when everything is done.
+//
+// A big notebook's JSON takes the browser a while to read into the page. While it does, the
+// first cells are already shown from the part that has arrived (arriving-cells.js), as the
+// whole text would show them: the kernel's language is taken to be Python until the notebook's
+// metadata (after the cells) says, and nothing is shown before the outline's column is known
+// to be wanted. Once the whole text is there, the viewer goes on from the cells shown when the
+// whole text agrees, and otherwise shows the notebook afresh; the header fills in then.
 
 import { h, notice } from './dom.js';
 import { openNotebook } from './notebook-source.js';
+import { watchArrivingCells } from './arriving-cells.js';
+import { readCell } from './notebook-model.js';
 import { renderCell } from './cells.js';
 import { createScheduler } from './scheduler.js';
-import { installMarkdownStyles, renderMarkdown } from './markdown.js';
+import { forgetHeadingIds, installMarkdownStyles, renderMarkdown } from './markdown.js';
 import { typesetLatex } from './latex.js';
 import outputCSS from './output.css';
 import { redrawDiagrams, whenDiagramsDrawn } from '../shared/diagrams.js';
@@ -56,6 +65,7 @@ function describeLanguage(notebook) {
 function fillHeader(notebook) {
   const meta = document.getElementById('nbv-meta');
   if (!meta) return;
+  forgetHeaderReservation(meta);
   const codeCells = notebook.codeCellCount;
   const items = [
     describeLanguage(notebook),
@@ -64,6 +74,24 @@ function fillHeader(notebook) {
     notebook.nbformat ? `nbformat ${notebook.nbformat}${notebook.nbformatMinor !== null ? `.${notebook.nbformatMinor}` : ''}` : null,
   ].filter(Boolean);
   meta.replaceChildren(...items.map((item, index) => h('span', { className: index === 0 ? 'nbv-kernel' : 'nbv-meta-item' }, item)));
+}
+
+// While the cells arrive, the header's details (from the metadata after the cells) are not
+// known yet: typical ones hold their place, unseen, so that the header does not grow under the
+// cells shown when the details come (a narrow header wraps them onto a second line).
+function reserveHeader() {
+  const meta = document.getElementById('nbv-meta');
+  if (!meta || meta.firstChild) return;
+  fillHeader({ language: 'python', kernelName: 'Python 3', cellCount: 1000, codeCellCount: 500, nbformat: 4, nbformatMinor: 5 });
+  meta.setAttribute('style', 'visibility: hidden');
+  meta.setAttribute('aria-hidden', 'true');
+}
+
+function forgetHeaderReservation(meta = document.getElementById('nbv-meta')) {
+  if (!meta || meta.getAttribute('aria-hidden') !== 'true') return;
+  meta.replaceChildren();
+  meta.removeAttribute('style');
+  meta.removeAttribute('aria-hidden');
 }
 
 // The Markdown cells' sources, read only as far as the outline's decision needs them: a big
@@ -92,55 +120,36 @@ function outputStyleSheet() {
   }
 }
 
-export function start() {
-  const main = document.getElementById('nbv-cells');
-  if (!main) return;
-  if (main.dataset.started) return;
-  main.dataset.started = 'true';
-  installMarkdownStyles(document);
+// The language cells shown before the metadata arrives are laid out in: the one notebooks
+// overwhelmingly name.
+const assumedLanguage = 'python';
+// How far ahead cells are laid out while the text arrives: this many cells at a time, until
+// the cells reach this many screens below the top of the window.
+const earlyCellsAhead = 16;
+const earlyScreensAhead = 3;
 
-  const unreadable = (error) => {
-    showFailure(main, 'This notebook could not be read', `Its JSON text is not valid (${error.message}).`);
-    setReady();
-  };
-  let read;
-  try {
-    read = openNotebook(embeddedNotebookText(document.getElementById(dataElementId)));
-  } catch (error) {
-    unreadable(error);
-    return;
-  }
-  if (!read.ok) {
-    showFailure(main, 'Not a Jupyter notebook', read.message);
-    setReady();
-    return;
-  }
-  const { notebook } = read;
-  fillHeader(notebook);
-  document.documentElement.dataset.kernelLanguage = notebook.language;
-  for (const problem of notebook.problems) main.appendChild(notice(problem, 'warning'));
-  if (!notebook.cellCount) {
-    main.appendChild(h('p', { className: 'nbv-empty' }, 'This notebook has no cells.'));
-    setReady();
-    return;
-  }
+function cellContext(language) {
+  return { language, outputStyles: outputStyleSheet(), renderMarkdown, typesetLatex };
+}
 
-  const context = {
-    language: notebook.language,
-    outputStyles: outputStyleSheet(),
-    renderMarkdown,
-    typesetLatex,
-  };
-  const outlineFrame = reserveOutline(main, markdownSources(notebook));
+// Lays out and enhances the cells `source` supplies ({cellAt, available}; see createScheduler
+// for `count` and `available`). `unreadable(error)` shows the failure for a cell whose text is
+// not JSON; `onFlush()` runs after each run of cells entered the page. Without `count`, the
+// cells are still arriving: handOver(source, count, unreadable) goes on with every cell of the
+// whole text.
+function showCells(main, { source: firstSource, count = null, context, outlineFrame, unreadable: firstUnreadable, onFlush = () => {} }) {
+  let source = firstSource;
+  let unreadable = firstUnreadable;
   // The outline fills in with the cells, so its column is complete with the first screen.
   const outline = outlineFrame && growingOutline({ doc: document, content: main, frame: outlineFrame });
   let newHeadings = [];
   const scheduler = createScheduler({
-    count: notebook.cellCount,
+    count,
+    available: (index) => source.available(index),
     render: (index) => {
       let cell;
       try {
-        cell = notebook.cellAt(index);
+        cell = source.cellAt(index);
       } catch (error) {
         // A cell's text that is not JSON makes the whole text invalid, as a full parse would
         // have found before showing anything.
@@ -164,9 +173,11 @@ export function start() {
     },
     container: main,
     onFlush: () => {
-      if (!outline || !newHeadings.length) return;
-      outline.add(newHeadings);
-      newHeadings = [];
+      if (outline && newHeadings.length) {
+        outline.add(newHeadings);
+        newHeadings = [];
+      }
+      onFlush();
     },
     onDone: async () => {
       await whenDiagramsDrawn();
@@ -179,6 +190,173 @@ export function start() {
     },
   });
   scheduler.start();
+  return {
+    scheduler,
+    outlineFrame,
+    context,
+    handOver(wholeSource, wholeCount, wholeUnreadable) {
+      source = wholeSource;
+      unreadable = wholeUnreadable;
+      scheduler.finish(wholeCount);
+    },
+  };
+}
+
+// The cells shown while the notebook's JSON arrives; null once start() has taken over.
+let early = null;
+
+function startEarly() {
+  const main = document.getElementById('nbv-cells');
+  if (!main || main.dataset.started) return;
+  const read = [];
+  let unreadableFrom = Infinity;
+  let shown = null;
+  const cellAt = (index) => {
+    if (read[index] === undefined) read[index] = readCell(JSON.parse(arriving.cellText(index)), index, false);
+    return read[index];
+  };
+  // A cell whose text is not JSON is not shown, nor any after it: the whole text decides.
+  const readable = (index) => {
+    if (index >= unreadableFrom || index >= arriving.scan.cells.length) return false;
+    try {
+      cellAt(index);
+      return true;
+    } catch {
+      unreadableFrom = index;
+      return false;
+    }
+  };
+  function* markdownSoFar() {
+    for (let index = 0; index < arriving.scan.cells.length; index += 1) {
+      if (arriving.scan.cells[index].type !== 'markdown') continue;
+      if (!readable(index)) return;
+      yield read[index].source;
+    }
+  }
+  // Cells are laid out only a few screens ahead of the reader while the text arrives (and as
+  // far as the outline's column shows entries): the browser reads the text on the same thread,
+  // and the rest follows once it is all there.
+  let limit = earlyCellsAhead;
+  const available = (index) => index < limit && readable(index);
+  const outlineShort = () => {
+    const frame = shown && shown.outlineFrame;
+    if (!frame || getComputedStyle(frame.nav).position !== 'fixed') return false;
+    return frame.list.clientHeight > 0 && frame.list.scrollHeight <= frame.list.clientHeight;
+  };
+  const moreIfNear = () => {
+    if (!shown) return;
+    if (main.getBoundingClientRect().bottom > window.innerHeight * earlyScreensAhead && !outlineShort()) return;
+    limit = shown.scheduler.laidOut + earlyCellsAhead;
+    shown.scheduler.more();
+  };
+  const onCells = () => {
+    if (shown) {
+      moreIfNear();
+      shown.scheduler.more();
+      return;
+    }
+    // The outline's column would move every cell shown before it: wait until it is known to
+    // be wanted (whether it is not is only known from the whole text).
+    const outlineFrame = reserveOutline(main, markdownSoFar());
+    if (!outlineFrame) return;
+    installMarkdownStyles(document);
+    reserveHeader();
+    shown = showCells(main, {
+      source: { cellAt, available },
+      context: cellContext(assumedLanguage),
+      outlineFrame,
+      unreadable: () => {},
+      onFlush: moreIfNear,
+    });
+    window.addEventListener('scroll', moreIfNear, { passive: true });
+  };
+  const arriving = watchArrivingCells(() => document.getElementById(dataElementId), onCells);
+  early = {
+    // Ends the watch: what was found and read, and what is shown.
+    end() {
+      arriving.stop();
+      window.removeEventListener('scroll', moreIfNear);
+      return { spans: arriving.scan.cells.slice(0, read.length), cells: read, shown };
+    },
+  };
+}
+
+export function start() {
+  const main = document.getElementById('nbv-cells');
+  if (!main) return;
+  if (main.dataset.started) return;
+  main.dataset.started = 'true';
+  installMarkdownStyles(document);
+
+  const earlier = early ? early.end() : null;
+  early = null;
+  let shown = earlier && earlier.shown;
+  // The page shows what the whole text gives alone.
+  const discardShown = () => {
+    if (!shown) return;
+    shown.scheduler.stop();
+    cancelOutline(shown.outlineFrame);
+    main.replaceChildren();
+    forgetHeadingIds();
+    forgetHeaderReservation();
+    shown = null;
+  };
+
+  try {
+    openAndShow(main, earlier, discardShown, () => shown);
+  } catch (error) {
+    discardShown();
+    throw error;
+  }
+}
+
+// Reads the whole text and shows it: from the cells shown while it arrived (`stillShown()`)
+// when it agrees with them, else afresh (`discardShown()` takes them away first).
+function openAndShow(main, earlier, discardShown, stillShown) {
+  const unreadable = (error) => {
+    discardShown();
+    showFailure(main, 'This notebook could not be read', `Its JSON text is not valid (${error.message}).`);
+    setReady();
+  };
+  let read;
+  try {
+    read = openNotebook(embeddedNotebookText(document.getElementById(dataElementId)), earlier);
+  } catch (error) {
+    unreadable(error);
+    return;
+  }
+  if (!read.ok) {
+    discardShown();
+    showFailure(main, 'Not a Jupyter notebook', read.message);
+    setReady();
+    return;
+  }
+  const { notebook } = read;
+  let shown = stillShown();
+  if (shown && !(read.continuesEarlier && notebook.language === shown.context.language && !notebook.problems.length)) {
+    discardShown();
+    shown = null;
+  }
+  fillHeader(notebook);
+  document.documentElement.dataset.kernelLanguage = notebook.language;
+  if (shown) {
+    // Go on from the cells shown, now with every cell of the whole text.
+    shown.handOver({ cellAt: notebook.cellAt, available: () => true }, notebook.cellCount, unreadable);
+    return;
+  }
+  for (const problem of notebook.problems) main.appendChild(notice(problem, 'warning'));
+  if (!notebook.cellCount) {
+    main.appendChild(h('p', { className: 'nbv-empty' }, 'This notebook has no cells.'));
+    setReady();
+    return;
+  }
+  showCells(main, {
+    source: { cellAt: notebook.cellAt, available: () => true },
+    count: notebook.cellCount,
+    context: cellContext(notebook.language),
+    outlineFrame: reserveOutline(main, markdownSources(notebook)),
+    unreadable,
+  });
 }
 
 function boot() {
@@ -192,5 +370,14 @@ function boot() {
 }
 
 globalThis.lumivaleNotebookViewer = { start: boot };
-if (document.readyState === 'loading') document.addEventListener('DOMContentLoaded', boot, { once: true });
-else boot();
+if (document.readyState === 'loading') {
+  try {
+    startEarly();
+  } catch {
+    // Nothing is shown before the whole text is there.
+    early = null;
+  }
+  document.addEventListener('DOMContentLoaded', boot, { once: true });
+} else {
+  boot();
+}

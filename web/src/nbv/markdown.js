@@ -19,6 +19,11 @@ import { grammarFor } from './languages.js';
 // Heading ids are unique across the whole notebook, so links between cells work.
 const usedIds = new Set();
 
+// The cells laid out so far are gone (the page starts again): their ids are free.
+export function forgetHeadingIds() {
+  usedIds.clear();
+}
+
 // The Markdown page's styles: GitHub's Markdown sheet and the styles both pages share.
 export function installMarkdownStyles(doc = document) {
   installSharedStyles(doc);

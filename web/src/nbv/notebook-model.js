@@ -128,7 +128,7 @@ function readAttachments(value) {
   return isObject(value) ? value : null;
 }
 
-function readCell(raw, index, legacy) {
+export function readCell(raw, index, legacy) {
   if (!isObject(raw)) {
     return {
       index,
@@ -255,11 +255,12 @@ export function readNotebook(value) {
 // The same notebook from its head (the top-level object with an empty "cells" array) and the
 // cells' JSON texts, each parsed and read when it is first asked for: `cellAt(index)` (which
 // throws the parser's SyntaxError for a text that is not JSON). `types` are the cells'
-// "cell_type" values as found in the text; `onAllRead` runs once the last unread cell is read.
+// "cell_type" values as found in the text; `onAllRead` runs once the last unread cell is read;
+// `alreadyRead` holds cells read before (readCell of the same texts, by index).
 // `cells` reads every cell, for code that wants them all at once. Null when the notebook cannot be read this way (the metadata names no language,
 // so the cells would have to be read for it, or it is an nbformat 3 notebook); the caller then
 // parses the whole text.
-export function readNotebookLazily(head, cellText, types, onAllRead = () => {}) {
+export function readNotebookLazily(head, cellText, types, onAllRead = () => {}, alreadyRead = []) {
   if (!isObject(head) || !Array.isArray(head.cells) || 'worksheets' in head) return null;
   const nbformat = Number.isInteger(head.nbformat) ? head.nbformat : null;
   const language = metadataLanguage(head.metadata);
@@ -267,6 +268,11 @@ export function readNotebookLazily(head, cellText, types, onAllRead = () => {}) 
   const count = types.length;
   const read = new Array(count);
   let unread = count;
+  alreadyRead.forEach((cell, index) => {
+    if (index >= count || cell === undefined) return;
+    read[index] = cell;
+    unread -= 1;
+  });
   const cellAt = (index) => {
     if (read[index] === undefined) {
       read[index] = readCell(JSON.parse(cellText(index)), index, false);

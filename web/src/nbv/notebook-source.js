@@ -2,18 +2,30 @@
 // out, so that a notebook of a hundred megabytes shows its first cells without parsing the rest
 // first. Texts the scanner does not expect are parsed whole, as JSON.parse reads them.
 //
-//   openNotebook(text) -> { ok: true, notebook } | { ok: false, message }
+//   openNotebook(text, earlier) -> { ok: true, notebook, continuesEarlier } | { ok: false, message }
 // Throws the parser's SyntaxError when the text is not JSON (and, later, `notebook.cellAt`
 // does for a cell whose text is not).
+//
+// `earlier` ({ spans, cells }) are cells found and read while the text was still arriving (see
+// arriving-cells.js): when the whole text has the same cells at the same places, the notebook
+// takes them over instead of reading them again, and `continuesEarlier` is true.
 
 import { scanNotebookText } from './cell-scan.js';
 import { readNotebook, readNotebookLazily } from './notebook-model.js';
 
-export function openNotebook(text) {
+function sameSpans(earlier, cells) {
+  return (
+    earlier.spans.length <= cells.length &&
+    earlier.spans.every((span, index) => span.start === cells[index].start && span.end === cells[index].end)
+  );
+}
+
+export function openNotebook(text, earlier = null) {
   const scanned = scanNotebookText(text);
   if (scanned) {
     const head = JSON.parse(scanned.headText);
     const { cells } = scanned;
+    const continuesEarlier = earlier !== null && sameSpans(earlier, cells);
     let source = text;
     const notebook = readNotebookLazily(
       head,
@@ -23,8 +35,9 @@ export function openNotebook(text) {
         // Every cell is read: the page's text is no longer needed.
         source = '';
       },
+      continuesEarlier ? earlier.cells : [],
     );
-    if (notebook) return { ok: true, notebook };
+    if (notebook) return { ok: true, notebook, continuesEarlier };
   }
-  return readNotebook(JSON.parse(text));
+  return { ...readNotebook(JSON.parse(text)), continuesEarlier: false };
 }

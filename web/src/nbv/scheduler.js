@@ -6,6 +6,10 @@
 // runs once every cell is laid out and enhanced; `stop()` ends the work where it is (nothing
 // more enters the page and `onDone` does not run). `onFlush` runs each time a run of laid-out
 // cells has entered the page.
+//
+// The cells may still be arriving: without `count`, `available(index)` says whether cell `index`
+// can be laid out yet, `more()` says that it may have changed and `finish(count)` gives the
+// number of cells once it is known. Work waits while the next cell has not arrived.
 
 const firstSliceMs = 50;
 const sliceMs = 24;
@@ -22,21 +26,29 @@ function yieldToBrowser() {
   });
 }
 
-export function createScheduler({ count, render, container, onFlush = () => {}, onDone }) {
-  const enhancers = new Array(count).fill(null);
-  const enhanced = new Uint8Array(count);
-  const elements = new Array(count).fill(null);
+export function createScheduler({ count = null, available = () => true, render, container, onFlush = () => {}, onDone }) {
+  let total = count;
+  const enhancers = [];
+  const enhanced = [];
+  const elements = [];
   const priority = [];
   let nextToRender = 0;
   let nextToEnhance = 0;
   let observer = null;
   let stopped = false;
+  let wake = null;
   // Cells laid out in one slice enter the page together, at the end of the slice.
   const pending = document.createDocumentFragment();
   const flush = () => {
     if (!pending.firstChild || stopped) return;
     container.appendChild(pending);
     onFlush();
+  };
+  const signal = () => {
+    if (!wake) return;
+    const resolve = wake;
+    wake = null;
+    resolve();
   };
 
   if (typeof IntersectionObserver === 'function') {
@@ -63,15 +75,16 @@ export function createScheduler({ count, render, container, onFlush = () => {}, 
     }
     elements[index] = view.element;
     enhancers[index] = view.enhance;
+    enhanced[index] = false;
     view.element.dataset.cellIndexInView = String(index);
     pending.appendChild(view.element);
-    if (!view.enhance) enhanced[index] = 1;
+    if (!view.enhance) enhanced[index] = true;
     else if (observer) observer.observe(view.element);
   }
 
   async function enhance(index) {
     if (enhanced[index]) return;
-    enhanced[index] = 1;
+    enhanced[index] = true;
     const task = enhancers[index];
     enhancers[index] = null;
     if (observer && elements[index]) observer.unobserve(elements[index]);
@@ -82,44 +95,51 @@ export function createScheduler({ count, render, container, onFlush = () => {}, 
     }
   }
 
-  // One unit of work; false when nothing is left.
+  // One unit of work: 'worked', 'wait' (the next cell has not arrived) or 'done'.
   async function step() {
-    if (stopped) return false;
+    if (stopped) return 'done';
     while (priority.length) {
       const index = priority.shift();
       if (!enhanced[index]) {
         await enhance(index);
-        return true;
+        return 'worked';
       }
     }
-    if (nextToRender < count) {
+    if ((total === null || nextToRender < total) && available(nextToRender)) {
       layOut(nextToRender);
       if (nextToRender < eagerCount) priority.push(nextToRender);
       nextToRender += 1;
-      return true;
+      return 'worked';
     }
-    while (nextToEnhance < count && enhanced[nextToEnhance]) nextToEnhance += 1;
-    if (nextToEnhance < count) {
+    while (nextToEnhance < nextToRender && enhanced[nextToEnhance]) nextToEnhance += 1;
+    if (nextToEnhance < nextToRender) {
       await enhance(nextToEnhance);
-      return true;
+      return 'worked';
     }
-    return false;
+    return total !== null && nextToRender >= total ? 'done' : 'wait';
   }
 
   // The first slice ends as soon as the first cells are laid out and enhanced: they fill the
   // first screen, which is painted before anything else is done.
-  const firstScreenDone = () => nextToRender >= Math.min(count, eagerCount) && priority.length === 0;
+  const firstScreenDone = () => nextToRender >= Math.min(total ?? eagerCount, eagerCount) && priority.length === 0;
 
   async function run() {
     let budget = firstSliceMs;
     for (let first = true; ; first = false) {
       const deadline = performance.now() + budget;
-      let more = true;
-      while (more && performance.now() < deadline && !(first && firstScreenDone())) more = await step();
+      let state = 'worked';
+      while (state === 'worked' && performance.now() < deadline && !(first && firstScreenDone())) state = await step();
       flush();
-      if (!more) break;
+      if (state === 'done') break;
       budget = sliceMs;
-      await yieldToBrowser();
+      if (state === 'wait') {
+        await new Promise((resolve) => {
+          wake = resolve;
+        });
+        if (stopped) return;
+      } else {
+        await yieldToBrowser();
+      }
     }
     if (observer) observer.disconnect();
     if (!stopped) onDone();
@@ -131,6 +151,16 @@ export function createScheduler({ count, render, container, onFlush = () => {}, 
     },
     stop() {
       stopped = true;
+      signal();
+    },
+    more: signal,
+    finish(count) {
+      total = count;
+      signal();
+    },
+    // How many cells are laid out (in the page or about to enter it at the end of the slice).
+    get laidOut() {
+      return nextToRender;
     },
   };
 }
