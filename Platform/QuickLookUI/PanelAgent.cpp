@@ -22,9 +22,9 @@
 
 namespace {
 
-// How long after a panel's first page has loaded the next spare view is made: the new panel's
-// page gets the processor first.
-constexpr int kSpareDelayMs = 300;
+// How long after a panel's first document has loaded the next spare is begun: the new panel's
+// page gets the processor first (the spare's render process starting would compete with it).
+constexpr std::chrono::milliseconds kSpareDelay(300);
 
 const char kIntrospection[] = R"(<interface name="com.lumivale.quicklook.PanelAgent">
   <method name="Show">
@@ -108,6 +108,7 @@ LinkedPreviewSource linkedSource(const std::string& app,
 
 PanelAgent::PanelAgent(bool dark, std::chrono::milliseconds idleTimeout, QObject* parent)
     : QDBusVirtualObject(parent), dark_(dark),
+      spare_(dark, [this] { return callsWaiting_.load() > 0; }),
       processes_(std::make_shared<ExtensionProcessPool>()) {
   idleTimer_.setSingleShot(true);
   idleTimer_.setInterval(idleTimeout);
@@ -116,7 +117,7 @@ PanelAgent::PanelAgent(bool dark, std::chrono::milliseconds idleTimeout, QObject
       leave();
   });
   idleTimer_.start();
-  prepareSpare();
+  spare_.prepare();
 }
 
 PanelAgent::~PanelAgent() {
@@ -124,7 +125,7 @@ PanelAgent::~PanelAgent() {
     delete panel;
     std::fclose(open.messages);
   }
-  spare_.reset();
+  spare_.discard();
   processes_->endAll();
 }
 
@@ -153,12 +154,16 @@ bool PanelAgent::handleMessage(const QDBusMessage& message, const QDBusConnectio
   const bool isShow = message.member() == QLatin1String("Show");
   if (!isShow && message.member() != QLatin1String("Quit"))
     return false;
-  // Called on the bus's thread: panels are made on the main thread.
+  // Called on the bus's thread: panels are made on the main thread, where the spare's next
+  // step waits until this call has been handled.
   message.setDelayedReply(true);
+  ++callsWaiting_;
+  const qint64 received = QDateTime::currentMSecsSinceEpoch();
   QMetaObject::invokeMethod(
       this,
-      [this, message, connection, isShow] {
-        isShow ? show(message, connection) : quit(message, connection);
+      [this, message, connection, isShow, received] {
+        --callsWaiting_;
+        isShow ? show(message, connection, received) : quit(message, connection);
       },
       Qt::QueuedConnection);
   return true;
@@ -179,7 +184,8 @@ bool PanelAgent::sameDesktop(const PanelAgentRequest& request, std::string& why)
   return true;
 }
 
-void PanelAgent::show(const QDBusMessage& message, const QDBusConnection& connection) {
+void PanelAgent::show(const QDBusMessage& message, const QDBusConnection& connection,
+                      qint64 received) {
   const QList<QVariant> args = message.arguments();
   auto refuse = [&](const QString& name, const std::string& why) {
     connection.send(message.createErrorReply(name, QString::fromStdString(why)));
@@ -209,9 +215,13 @@ void PanelAgent::show(const QDBusMessage& message, const QDBusConnection& connec
   std::setvbuf(messages, nullptr, _IOLBF, 0);
 
   std::optional<PanelProbe> probe = PanelProbe::fromMode(QByteArray::fromStdString(request->probe));
+  // From the bus's thread to here: how long the request waited for the main thread.
   if (probe)
-    std::fprintf(messages, "preview panel: timeline agent at=%lld\n",
-                 static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+    std::fprintf(
+        messages,
+        "preview panel: timeline received at=%lld\npreview panel: timeline agent at=%lld\n",
+        static_cast<long long>(received),
+        static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
   std::vector<QLPreviewItem> items;
   for (PanelAgentItem& item : request->items) {
     QString name = QString::fromStdString(item.displayName);
@@ -221,14 +231,11 @@ void PanelAgent::show(const QDBusMessage& message, const QDBusConnection& connec
          [item = std::move(item), processes = processes_] { return fetch(item, *processes); },
          std::move(path)});
   }
-  QLPreviewPanel* panel = takeSpare();
-  if (panel)
-    connect(
-        panel->page(), &QWebEnginePage::loadFinished, this,
-        [this] { QTimer::singleShot(kSpareDelayMs, this, [this] { prepareSpare(); }); },
-        Qt::SingleShotConnection);
-  else
-    panel = new QLPreviewPanel(dark_);
+  QLPreviewPanel* panel = spare_.take().release();
+  panel->whenFirstPageLoaded([this] {
+    if (!leaving_)
+      spare_.prepare(kSpareDelay);
+  });
   panel->setLinkedPreviewSource(linkedSource(request->app, processes_));
   panel->installEventFilter(this);
   panel->open(std::move(items), std::move(probe), messages);
@@ -277,20 +284,7 @@ void PanelAgent::panelClosed(QLPreviewPanel* panel) {
     return;
   }
   idleTimer_.start();
-  prepareSpare();
-}
-
-void PanelAgent::prepareSpare() {
-  if (spare_ || leaving_)
-    return;
-  auto web = std::make_unique<PanelWebView>(dark_);
-  web->warmUp();
-  spare_ = std::make_unique<QLPreviewPanel>(dark_, std::move(web));
-  spare_->prepareWindow();
-}
-
-QLPreviewPanel* PanelAgent::takeSpare() {
-  return spare_.release();
+  spare_.prepare();
 }
 
 void PanelAgent::leave() {
@@ -301,7 +295,7 @@ void PanelAgent::leave() {
   // New callers start a new agent (or show the panel themselves) from now on.
   if (bus_)
     bus_->unregisterService(QLatin1String(PanelAgentNames::kService));
-  spare_.reset();
+  spare_.discard();
   if (panels_.empty())
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
 }
