@@ -158,12 +158,11 @@ bool PanelAgent::handleMessage(const QDBusMessage& message, const QDBusConnectio
   // step waits until this call has been handled.
   message.setDelayedReply(true);
   ++callsWaiting_;
-  const qint64 received = QDateTime::currentMSecsSinceEpoch();
   QMetaObject::invokeMethod(
       this,
-      [this, message, connection, isShow, received] {
+      [this, message, connection, isShow] {
         --callsWaiting_;
-        isShow ? show(message, connection, received) : quit(message, connection);
+        isShow ? show(message, connection) : quit(message, connection);
       },
       Qt::QueuedConnection);
   return true;
@@ -184,8 +183,7 @@ bool PanelAgent::sameDesktop(const PanelAgentRequest& request, std::string& why)
   return true;
 }
 
-void PanelAgent::show(const QDBusMessage& message, const QDBusConnection& connection,
-                      qint64 received) {
+void PanelAgent::show(const QDBusMessage& message, const QDBusConnection& connection) {
   const QList<QVariant> args = message.arguments();
   auto refuse = [&](const QString& name, const std::string& why) {
     connection.send(message.createErrorReply(name, QString::fromStdString(why)));
@@ -215,13 +213,9 @@ void PanelAgent::show(const QDBusMessage& message, const QDBusConnection& connec
   std::setvbuf(messages, nullptr, _IOLBF, 0);
 
   std::optional<PanelProbe> probe = PanelProbe::fromMode(QByteArray::fromStdString(request->probe));
-  // From the bus's thread to here: how long the request waited for the main thread.
   if (probe)
-    std::fprintf(
-        messages,
-        "preview panel: timeline received at=%lld\npreview panel: timeline agent at=%lld\n",
-        static_cast<long long>(received),
-        static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+    std::fprintf(messages, "preview panel: timeline agent at=%lld\n",
+                 static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
   std::vector<QLPreviewItem> items;
   for (PanelAgentItem& item : request->items) {
     QString name = QString::fromStdString(item.displayName);
@@ -232,9 +226,13 @@ void PanelAgent::show(const QDBusMessage& message, const QDBusConnection& connec
          std::move(path)});
   }
   QLPreviewPanel* panel = spare_.take().release();
-  panel->whenFirstPageLoaded([this] {
-    if (!leaving_)
-      spare_.prepare(kSpareDelay);
+  panel->whenFirstPageLoaded([this, messages, timed = probe.has_value()] {
+    if (leaving_)
+      return;
+    if (timed)
+      std::fprintf(messages, "preview panel: timeline spare-scheduled at=%lld\n",
+                   static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+    spare_.prepare(kSpareDelay);
   });
   panel->setLinkedPreviewSource(linkedSource(request->app, processes_));
   panel->installEventFilter(this);

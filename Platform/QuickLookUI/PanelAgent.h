@@ -49,8 +49,7 @@ private:
     std::FILE* messages;
   };
 
-  // `received`: when the call reached the bus's thread (ms since the epoch).
-  void show(const QDBusMessage& message, const QDBusConnection& connection, qint64 received);
+  void show(const QDBusMessage& message, const QDBusConnection& connection);
   void quit(const QDBusMessage& message, const QDBusConnection& connection);
   void panelClosed(QLPreviewPanel* panel);
   void leave(); // gives up the name and quits once no panel is left
