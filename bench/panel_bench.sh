@@ -14,8 +14,8 @@
 # wall-clock time at which the page's first text was painted (two animation frames after it was
 # in the document); the figure is that time minus the moment qlmanage was started. For the last
 # warm run of each document the panel's timeline is shown too: request at the agent, panel made,
-# reply there, page load started and finished; for the last next run too, where the request's
-# wait for the agent's main thread is the gap from "received" to "agent".
+# reply there, page load started and finished, next spare panel scheduled; for the last next run
+# too.
 #
 #   bench/panel_bench.sh [BUILD_DIR] [RUNS] [DOCUMENT...]
 #     RUNS per figure, default 5; the median is shown. DOCUMENTs: some of README.md,
