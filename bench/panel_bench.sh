@@ -6,17 +6,21 @@
 #   warm    the server (with its extension process) and the agent (with its pre-warmed web
 #           view) running, the document changed since (so the reply is made afresh);
 #   cached  as warm, with the unchanged document's reply in the server's cache;
+#   next    as warm, right after another warm run whose panel closed at its first text (the
+#           user going on to the next file): the agent, rested before the first, is then making
+#           its next spare panel;
 #   alone   no session bus: qlmanage runs the extension and the web engine itself.
 # Every run starts qlmanage afresh. The panel's probe reports the
 # wall-clock time at which the page's first text was painted (two animation frames after it was
 # in the document); the figure is that time minus the moment qlmanage was started. For the last
 # warm run of each document the panel's timeline is shown too: request at the agent, panel made,
-# reply there, page load started and finished.
+# reply there, page load started and finished, next spare panel scheduled; for the last next run
+# too.
 #
 #   bench/panel_bench.sh [BUILD_DIR] [RUNS] [DOCUMENT...]
 #     RUNS per figure, default 5; the median is shown. DOCUMENTs: some of README.md,
 #     README-diagram.md and notebook-20mb.ipynb (default all). LUMIVALE_PANEL_BENCH_MODES: some
-#     of "cold warm cached alone" (default all; a warm run needs no cold one before it).
+#     of "cold warm cached next alone" (default all; a warm run needs no cold one before it).
 #
 # Runs under its own X server (xvfb-run) and its own session bus (dbus-run-session).
 set -euo pipefail
@@ -26,7 +30,7 @@ runs=${2:-5}
 shift $(($# > 2 ? 2 : $#))
 documents=("$@")
 [ ${#documents[@]} -gt 0 ] || documents=(README.md README-diagram.md notebook-20mb.ipynb)
-modes=${LUMIVALE_PANEL_BENCH_MODES:-cold warm cached alone}
+modes=${LUMIVALE_PANEL_BENCH_MODES:-cold warm cached next alone}
 if [ -z "${LUMIVALE_PANEL_BENCH_INSIDE:-}" ]; then
   for tool in xvfb-run dbus-run-session python3; do
     command -v $tool >/dev/null || { echo "missing $tool" >&2; exit 1; }
@@ -116,12 +120,12 @@ first_text_ms() {
 }
 median() { local values; values=$(cat); [ "$values" != - ] || { echo -; return; }; echo "$values" | sort -n | awk '{a[NR]=$1} END {if (NR%2) print a[(NR+1)/2]; else print int((a[NR/2]+a[NR/2+1])/2)}'; }
 
-printf '%-22s %10s %10s %10s %10s\n' "document" "cold" "warm" "cached" "alone"
+printf '%-22s %10s %10s %10s %10s %10s\n' "document" "cold" "warm" "cached" "next" "alone"
 wanted() { [[ " $modes " == *" $1 "* ]]; }
 for doc in "${documents[@]}"; do
   file=$docs/$doc
   [ -f "$file" ] || { echo "no such document: $doc" >&2; exit 2; }
-  cold=(-) warm=(-) cached=(-) alone=(-) warm_breakdown=
+  cold=(-) warm=(-) cached=(-) next=(-) alone=(-) warm_breakdown= next_breakdown=
   # Without cold runs, one unmeasured run starts the services.
   wanted cold || first_text_ms "$qlmanage" -p --app "$app" "$file" >/dev/null
   for ((i = 0; i < runs; i++)); do
@@ -141,15 +145,26 @@ for doc in "${documents[@]}"; do
       [ "$i" -gt 0 ] || cached=()
       cached+=("$(first_text_ms "$qlmanage" -p --app "$app" "$file")")
     fi
+    if wanted next; then
+      [ "$i" -gt 0 ] || next=()
+      sleep 2 # the agent rests: its spare panel is made
+      touch "$file"
+      first_text_ms "$qlmanage" -p --app "$app" "$file" >/dev/null
+      touch "$file"
+      next+=("$(first_text_ms "$qlmanage" -p --app "$app" "$file")")
+      next_breakdown=$(cat "$home/breakdown")
+    fi
     if wanted alone; then
       [ "$i" -gt 0 ] || alone=()
       alone+=("$(first_text_ms env -u DBUS_SESSION_BUS_ADDRESS XDG_RUNTIME_DIR=/nonexistent "$qlmanage" -p --app "$app" "$file")")
     fi
   done
-  printf '%-22s %8s ms %7s ms %7s ms %7s ms\n' "$doc ($(( $(stat -c %s "$file") / 1024 )) KB)" \
+  printf '%-22s %8s ms %7s ms %7s ms %7s ms %7s ms\n' "$doc ($(( $(stat -c %s "$file") / 1024 )) KB)" \
     "$(printf '%s\n' "${cold[@]}" | median)" "$(printf '%s\n' "${warm[@]}" | median)" \
-    "$(printf '%s\n' "${cached[@]}" | median)" "$(printf '%s\n' "${alone[@]}" | median)"
-  printf '    last warm run (ms after start): %s\n' "$warm_breakdown"
+    "$(printf '%s\n' "${cached[@]}" | median)" "$(printf '%s\n' "${next[@]}" | median)" \
+    "$(printf '%s\n' "${alone[@]}" | median)"
+  [ -z "$warm_breakdown" ] || printf '    last warm run (ms after start): %s\n' "$warm_breakdown"
+  [ -z "$next_breakdown" ] || printf '    last next run (ms after start): %s\n' "$next_breakdown"
 done
 stop_server
 echo "load: $(uptime)"

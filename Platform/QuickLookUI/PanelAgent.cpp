@@ -22,9 +22,9 @@
 
 namespace {
 
-// How long after a panel's first page has loaded the next spare view is made: the new panel's
-// page gets the processor first.
-constexpr int kSpareDelayMs = 300;
+// How long after a panel's first document has loaded the next spare is begun: the new panel's
+// page gets the processor first (the spare's render process starting would compete with it).
+constexpr std::chrono::milliseconds kSpareDelay(300);
 
 const char kIntrospection[] = R"(<interface name="com.lumivale.quicklook.PanelAgent">
   <method name="Show">
@@ -108,6 +108,7 @@ LinkedPreviewSource linkedSource(const std::string& app,
 
 PanelAgent::PanelAgent(bool dark, std::chrono::milliseconds idleTimeout, QObject* parent)
     : QDBusVirtualObject(parent), dark_(dark),
+      spare_(dark, [this] { return callsWaiting_.load() > 0; }),
       processes_(std::make_shared<ExtensionProcessPool>()) {
   idleTimer_.setSingleShot(true);
   idleTimer_.setInterval(idleTimeout);
@@ -116,7 +117,7 @@ PanelAgent::PanelAgent(bool dark, std::chrono::milliseconds idleTimeout, QObject
       leave();
   });
   idleTimer_.start();
-  prepareSpare();
+  spare_.prepare();
 }
 
 PanelAgent::~PanelAgent() {
@@ -124,7 +125,7 @@ PanelAgent::~PanelAgent() {
     delete panel;
     std::fclose(open.messages);
   }
-  spare_.reset();
+  spare_.discard();
   processes_->endAll();
 }
 
@@ -153,11 +154,14 @@ bool PanelAgent::handleMessage(const QDBusMessage& message, const QDBusConnectio
   const bool isShow = message.member() == QLatin1String("Show");
   if (!isShow && message.member() != QLatin1String("Quit"))
     return false;
-  // Called on the bus's thread: panels are made on the main thread.
+  // Called on the bus's thread: panels are made on the main thread, where the spare's next
+  // step waits until this call has been handled.
   message.setDelayedReply(true);
+  ++callsWaiting_;
   QMetaObject::invokeMethod(
       this,
       [this, message, connection, isShow] {
+        --callsWaiting_;
         isShow ? show(message, connection) : quit(message, connection);
       },
       Qt::QueuedConnection);
@@ -221,14 +225,15 @@ void PanelAgent::show(const QDBusMessage& message, const QDBusConnection& connec
          [item = std::move(item), processes = processes_] { return fetch(item, *processes); },
          std::move(path)});
   }
-  QLPreviewPanel* panel = takeSpare();
-  if (panel)
-    connect(
-        panel->page(), &QWebEnginePage::loadFinished, this,
-        [this] { QTimer::singleShot(kSpareDelayMs, this, [this] { prepareSpare(); }); },
-        Qt::SingleShotConnection);
-  else
-    panel = new QLPreviewPanel(dark_);
+  QLPreviewPanel* panel = spare_.take().release();
+  panel->whenFirstPageLoaded([this, messages, timed = probe.has_value()] {
+    if (leaving_)
+      return;
+    if (timed)
+      std::fprintf(messages, "preview panel: timeline spare-scheduled at=%lld\n",
+                   static_cast<long long>(QDateTime::currentMSecsSinceEpoch()));
+    spare_.prepare(kSpareDelay);
+  });
   panel->setLinkedPreviewSource(linkedSource(request->app, processes_));
   panel->installEventFilter(this);
   panel->open(std::move(items), std::move(probe), messages);
@@ -277,20 +282,7 @@ void PanelAgent::panelClosed(QLPreviewPanel* panel) {
     return;
   }
   idleTimer_.start();
-  prepareSpare();
-}
-
-void PanelAgent::prepareSpare() {
-  if (spare_ || leaving_)
-    return;
-  auto web = std::make_unique<PanelWebView>(dark_);
-  web->warmUp();
-  spare_ = std::make_unique<QLPreviewPanel>(dark_, std::move(web));
-  spare_->prepareWindow();
-}
-
-QLPreviewPanel* PanelAgent::takeSpare() {
-  return spare_.release();
+  spare_.prepare();
 }
 
 void PanelAgent::leave() {
@@ -301,7 +293,7 @@ void PanelAgent::leave() {
   // New callers start a new agent (or show the panel themselves) from now on.
   if (bus_)
     bus_->unregisterService(QLatin1String(PanelAgentNames::kService));
-  spare_.reset();
+  spare_.discard();
   if (panels_.empty())
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
 }

@@ -1,6 +1,7 @@
 // PanelAgent: the per-user panel host on the session bus. It keeps the web engine running, with
-// a hidden panel made ahead (window laid out, render process started) ready for the next one, so
-// that `qlmanage -p` shows its first text without starting an engine. It answers
+// a hidden panel made ahead (window laid out, render process started; see SparePanel) ready for
+// the next one, so that `qlmanage -p` shows its first text without starting an engine. Making
+// that panel never holds up a request: it goes ahead and takes what has been made. It answers
 //   Show(s request, h messages) -> (i failed, i unfinished)   shows a PanelAgentRequest's
 //       documents in a panel of their own and answers once that panel is closed; the panel's
 //       messages (failures, console, probe reports) go to `messages`
@@ -11,11 +12,13 @@
 #pragma once
 
 #include "QuickLookService/PanelAgentRequest.h"
+#include "QuickLookUI/SparePanel.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusVirtualObject>
 #include <QTimer>
+#include <atomic>
 #include <chrono>
 #include <map>
 #include <memory>
@@ -49,15 +52,14 @@ private:
   void show(const QDBusMessage& message, const QDBusConnection& connection);
   void quit(const QDBusMessage& message, const QDBusConnection& connection);
   void panelClosed(QLPreviewPanel* panel);
-  void prepareSpare();
-  QLPreviewPanel* takeSpare(); // null when none is ready; the caller owns it
-  void leave();                // gives up the name and quits once no panel is left
+  void leave(); // gives up the name and quits once no panel is left
   bool sameDesktop(const PanelAgentRequest& request, std::string& why) const;
 
   bool dark_;
   bool leaving_ = false;
   std::optional<QDBusConnection> bus_;
-  std::unique_ptr<QLPreviewPanel> spare_; // made ahead, hidden, without documents
+  std::atomic<int> callsWaiting_ = 0; // received on the bus's thread, not yet handled here
+  SparePanel spare_;                  // made ahead, hidden, without documents
   std::map<QLPreviewPanel*, OpenPanel> panels_;
   std::shared_ptr<ExtensionProcessPool> processes_;
   QTimer idleTimer_;

@@ -18,6 +18,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <QWebEngineDownloadRequest>
+#include <QWebEngineLoadingInfo>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 #include <algorithm>
@@ -120,6 +121,19 @@ QWebEnginePage* QLPreviewPanel::page() const {
   return page_;
 }
 
+void QLPreviewPanel::whenFirstPageLoaded(std::function<void()> loaded) {
+  firstPageLoaded_ = std::move(loaded);
+  connect(page_, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
+    if (!firstPageLoaded_ || firstPage_.isEmpty() ||
+        info.status() == QWebEngineLoadingInfo::LoadStartedStatus ||
+        info.url().adjusted(QUrl::RemoveFragment) != firstPage_)
+      return;
+    std::function<void()> loaded = std::move(firstPageLoaded_);
+    firstPageLoaded_ = nullptr;
+    loaded();
+  });
+}
+
 void QLPreviewPanel::startFetching(int index, std::function<PreviewWire::Reply()> fetch) {
   std::thread([mailbox = mailbox_, index, fetch = std::move(fetch)] {
     PreviewWire::Reply reply = fetch();
@@ -200,6 +214,8 @@ void QLPreviewPanel::present() {
     mark("shown");
   }
   QUrl url = pageURLOf(current_);
+  if (firstPage_.isEmpty())
+    firstPage_ = url;
   if (!fragment_.isEmpty())
     url.setFragment(fragment_);
   view_->setUrl(url);

@@ -12,6 +12,7 @@
 #include "QuickLookUI/PanelProbe.h"
 
 #include <QString>
+#include <QUrl>
 #include <QWidget>
 #include <cstdio>
 #include <functional>
@@ -55,6 +56,10 @@ public:
             std::FILE* messages = stderr);
 
   QWebEnginePage* page() const;
+
+  // Calls `loaded` once the page of the first document shown has loaded (or failed to), not
+  // counting a page the view was loading before the documents came.
+  void whenFirstPageLoaded(std::function<void()> loaded);
 
   // Where documents reached through links come from; without one, such links are refused.
   void setLinkedPreviewSource(LinkedPreviewSource source) { linked_ = std::move(source); }
@@ -108,6 +113,8 @@ private:
   int givenItems_ = 0;     // slots_ begins with the items given; linked documents follow
   int lastGivenShown_ = 0; // where the arrow keys go on from
   QString fragment_;       // of the page on screen
+  QUrl firstPage_;         // the first document's page, once asked for
+  std::function<void()> firstPageLoaded_;
   NavigationHistory history_;
   LinkedPreviewSource linked_;
   bool dark_;

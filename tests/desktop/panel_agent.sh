@@ -66,6 +66,28 @@ check "the second panel is shown by the same, warm agent" test "$(agent_pid)" = 
 check "the second panel's page was shown by the agent" by_agent "$home/2.log"
 check "its page is the second document" grep -q 'ready item=0 .*"text":"Second' "$home/2.log"
 
+# The agent's next spare panel (a render process of its own starting) is begun only once the
+# new panel's own page has loaded, never while that page is still loading: not on the load of the
+# empty page the spare was warmed up with. Order, from the panel's timeline: the spare is
+# scheduled after the document's page began loading.
+spare_after_page() {
+  awk '/timeline url-set/ {asked = 1} asked && /timeline load-started/ {started = 1}
+       /timeline spare-scheduled/ {ok = started} END {exit !ok}' "$1"
+}
+sleep 2 # the agent's spare panel is made
+LUMIVALE_PANEL_PROBE=report "$qlmanage" -p "$docs/first.md" 2>"$home/spare.log" &
+caller=$!
+line_within "$home/spare.log" "timeline spare-scheduled" 30
+check "the next spare panel is begun only after the new panel's own page has loaded" \
+  spare_after_page "$home/spare.log"
+kill -KILL $caller
+wait $caller 2>/dev/null
+check "  and the panel then closes with its caller" window_gone First
+# The next document straight after one closed, while the agent makes its next spare: the request
+# takes what has been made.
+show "$home/rested.log" "$docs/first.md" && show "$home/next.log" "$docs/second.md"
+check "the next panel straight after another succeeds" grep -q 'ready item=0 .*"text":"Second' "$home/next.log"
+
 # Several at once: each caller gets its own panel and its own answer.
 show "$home/a.log" "$docs/first.md" & a=$!
 show "$home/b.log" "$docs/third.md" & b=$!
