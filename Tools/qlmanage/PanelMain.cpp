@@ -75,14 +75,9 @@ int main(int argc, char** argv) {
     std::cerr << "qlmanage-panel: shows the preview panel of qlmanage -p, on a display\n";
     return 2;
   }
-  std::optional<ExtensionLookup> lookup;
-  try {
-    lookup.emplace(options.app ? ExtensionLookup::fromApp(*options.app)
-                               : ExtensionLookup::fromRegistry());
-  } catch (const std::exception& e) {
-    std::cerr << "qlmanage: " << e.what() << "\n";
+  std::optional<ExtensionLookup> lookup = openExtensionLookup(options);
+  if (!lookup)
     return 1;
-  }
   std::vector<Job> jobs;
   for (const std::string& argument : options.files)
     jobs.push_back(makeJob(argument, options.contentType, *lookup));

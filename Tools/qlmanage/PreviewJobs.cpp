@@ -7,6 +7,15 @@
 #include <cstdlib>
 #include <iostream>
 
+std::optional<ExtensionLookup> openExtensionLookup(const Options& options) {
+  try {
+    return options.app ? ExtensionLookup::fromApp(*options.app) : ExtensionLookup::fromRegistry();
+  } catch (const std::exception& e) {
+    std::cerr << "qlmanage: " << e.what() << "\n";
+    return std::nullopt;
+  }
+}
+
 Job makeJob(const std::string& argument, const std::optional<std::string>& contentType,
             ExtensionLookup& lookup) {
   Job job{argument, std::filesystem::absolute(argument), {}, nullptr, {}};

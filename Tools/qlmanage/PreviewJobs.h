@@ -26,6 +26,10 @@ struct Job {
   std::string error; // set when the job failed before it was sent
 };
 
+// The extensions to choose from: those of `--app`, else the registry's. On failure, says why
+// on standard error and returns nothing.
+std::optional<ExtensionLookup> openExtensionLookup(const Options& options);
+
 // Decides the content type (`contentType`, else by the file name) and extension of a file.
 Job makeJob(const std::string& argument, const std::optional<std::string>& contentType,
             ExtensionLookup& lookup);

@@ -101,14 +101,9 @@ int main(int argc, char** argv) {
     return *status;
   Options options = parseOptions(argc, argv);
 
-  std::optional<ExtensionLookup> lookup;
-  try {
-    lookup.emplace(options.app ? ExtensionLookup::fromApp(*options.app)
-                               : ExtensionLookup::fromRegistry());
-  } catch (const std::exception& e) {
-    std::cerr << "qlmanage: " << e.what() << "\n";
+  std::optional<ExtensionLookup> lookup = openExtensionLookup(options);
+  if (!lookup)
     return 1;
-  }
   for (const std::string& warning : lookup->warnings())
     std::cerr << "qlmanage: " << warning << "\n";
   if (options.contentType && !UTType::fromIdentifier(*options.contentType)) {
