@@ -4,6 +4,7 @@
 
 import { after, before, describe, test } from 'node:test';
 import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
 import { readFileSync, writeFileSync } from 'node:fs';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
@@ -12,7 +13,7 @@ import { renderedPages } from './lib/rendered-pages.mjs';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
 const fixtures = path.join(here, 'fixtures');
-const { resources, scratch, resourcesSkip, skipReason, renderFixture } = renderedPages({
+const { resources, scratch, resourcesSkip, skipReason, renderTool, renderFixture } = renderedPages({
   extension: 'MarkdownLens',
   template: 'markdown-template.html',
   tool: 'render-markdown',
@@ -223,9 +224,22 @@ describe('Markdown page: text first', { skip: skipReason }, () => {
     new MutationObserver(() => {
       const content = document.getElementById('lumivale-content');
       if (!order.text && content && content.textContent.trim()) {
-        order.text = { placeholders: content.querySelectorAll('.lumivale-diagram-pending[aria-busy="true"]').length };
+        order.text = {
+          placeholders: content.querySelectorAll('.lumivale-diagram-pending[aria-busy="true"]').length,
+          formulasWaiting: content.querySelectorAll('.math-pending').length,
+          displayRoom: [...content.querySelectorAll('.math-display.math-pending')].map((e) => e.getBoundingClientRect().height),
+        };
       }
     }).observe(document, { subtree: true, childList: true });
+    let katex;
+    Object.defineProperty(window, 'katex', {
+      configurable: true,
+      get: () => katex,
+      set(value) {
+        if (!order.katex) order.katex = { textShown: Boolean(order.text), framesAfterText: order.frames };
+        katex = value;
+      },
+    });
     let library;
     Object.defineProperty(window, 'mermaid', {
       configurable: true,
@@ -252,6 +266,55 @@ describe('Markdown page: text first', { skip: skipReason }, () => {
         pending: document.querySelectorAll('.lumivale-diagram-pending, [aria-busy]').length,
       }));
       assert.deepEqual(drawn, { svgs: 1, pending: 0 });
+    } finally {
+      await result.page.close();
+    }
+  });
+
+  test('mathematics is typeset after the text is painted, in about the room held for it', async () => {
+    const result = await openPage(browser, renderFixture('features'), { beforeLoad: (page) => page.addInitScript(watchOrder) });
+    try {
+      assertCleanLoad(result);
+      const order = await result.page.evaluate(() => window.__order);
+      assert.ok(order.text.formulasWaiting >= 3, 'the formulas were typeset before the text was shown');
+      assert.ok(order.katex, 'KaTeX never ran');
+      assert.equal(order.katex.textShown, true, 'KaTeX ran before the text was shown');
+      assert.ok(order.katex.framesAfterText >= 1, 'no frame was painted between the text and KaTeX');
+      const typeset = await result.page.evaluate(() => ({
+        waiting: document.querySelectorAll('.math-pending, #lumivale-content .math[style]').length,
+        formulas: document.querySelectorAll('.math .katex').length,
+        displays: [...document.querySelectorAll('.math-display')].map((e) => e.getBoundingClientRect().height),
+        styleInPlace: document.getElementById('lumivale-katex-style') === null &&
+          [...document.querySelectorAll('head > style')].findIndex((e) => e.textContent.includes('KaTeX_Main')) === 1,
+      }));
+      assert.equal(typeset.waiting, 0);
+      assert.equal(typeset.formulas, order.text.formulasWaiting);
+      assert.equal(typeset.styleInPlace, true, "KaTeX's style sheet is not where the page put it");
+      // The room held for a display formula is close to its typeset height, so the text below
+      // it barely moves.
+      order.text.displayRoom.forEach((room, i) => {
+        assert.ok(Math.abs(room - typeset.displays[i]) <= 0.25 * typeset.displays[i], `display ${i}: held ${room}, took ${typeset.displays[i]}`);
+      });
+    } finally {
+      await result.page.close();
+    }
+  });
+
+  test('a long document typesets every formula, those of its first screen included', async () => {
+    const section = (i) => `## Part ${i}\n\nInline $x_${i}^2$ and a display:\n\n$$\n\\frac{a_${i}}{b}\n$$\n\n${'Prose that fills the part. '.repeat(60)}\n\n`;
+    const input = path.join(scratch, 'long-maths.md');
+    writeFileSync(input, `# Long\n\n${Array.from({ length: 60 }, (_, i) => section(i)).join('')}`);
+    const output = path.join(scratch, 'long-maths.html');
+    execFileSync(renderTool, [input, output], { stdio: 'pipe' });
+    const result = await openPage(browser, output);
+    try {
+      assertCleanLoad(result);
+      const dom = await result.page.evaluate(() => ({
+        long: document.getElementById('lumivale-content').classList.contains('lumivale-long-document'),
+        typeset: document.querySelectorAll('.math .katex').length,
+        asSource: document.querySelectorAll('.math-source, .math-pending').length,
+      }));
+      assert.deepEqual(dom, { long: true, typeset: 120, asSource: 0 });
     } finally {
       await result.page.close();
     }

@@ -16,7 +16,8 @@
 //   mermaidContainerExtension() -> marked extension for `::: mermaid` … `:::` blocks
 
 import { escapeHTML, firstParagraph } from './math.js';
-import { nextTask, startMermaid } from './mermaid-library.js';
+import { startMermaid } from './mermaid-library.js';
+import { afterNextPaint, nextTask } from './paint.js';
 import { prefersDarkColorScheme } from './theme.js';
 
 const DIAGRAM_TIMEOUT_MS = 15000;
@@ -68,21 +69,6 @@ export function mermaidAvailable(doc = document) {
 function documentParsed(doc) {
   if (doc.readyState !== 'loading') return Promise.resolve();
   return new Promise((resolve) => doc.addEventListener('DOMContentLoaded', () => resolve(), { once: true }));
-}
-
-// Resolves after the browser has painted what is in the page now (a frame, then a task); a
-// hidden page, which paints no frames, goes on after a short wait.
-function afterNextPaint() {
-  return new Promise((resolve) => {
-    let done = false;
-    const finish = () => {
-      if (done) return;
-      done = true;
-      resolve();
-    };
-    if (typeof requestAnimationFrame === 'function') requestAnimationFrame(() => setTimeout(finish, 0));
-    setTimeout(finish, 250);
-  });
 }
 
 // The library, run once from its inert text (a module at a time, see mermaid-library.js), after

@@ -3,7 +3,7 @@
 //   renderMarkdownInto(container, markdownText, options) -> Promise<void>
 //       marked (GFM, math, footnotes, `::: mermaid`) -> DOMPurify (detached fragment)
 //       -> cid: images resolved, unavailable images replaced by placeholders -> insert
-//       -> KaTeX -> Prism -> Mermaid. Replaces the container's children. Without marked, the
+//       -> KaTeX -> Prism -> Mermaid (KaTeX after the first paint while the page's copy is inert). Replaces the container's children. Without marked, the
 //       text is shown as preformatted plain text. Options:
 //         resolveAttachment  (id) => url|null; default globalThis.lumivaleResolveAttachment
 //         idPrefix           prefix for generated ids (headings, footnotes, diagrams); ''
@@ -126,10 +126,13 @@ export function finishMarkdownFragment(fragment, { resolveAttachment, idPrefix =
 }
 
 // Each step is independent: one failing (or its library missing) leaves the others working.
+// Formulas and code are done before this returns its promise unless the page's KaTeX is still
+// inert (then the formulas follow right after the text is painted); diagrams always come later.
 export async function enhanceRendered(root, { idPrefix = '', math = true, highlight = true, diagrams = true } = {}) {
+  let typeset = null;
   if (math) {
     try {
-      typesetMath(root);
+      typeset = typesetMath(root);
     } catch (error) {
       console.warn('Mathematics could not be typeset:', error);
     }
@@ -141,7 +144,7 @@ export async function enhanceRendered(root, { idPrefix = '', math = true, highli
       console.warn('Code could not be highlighted:', error);
     }
   }
-  if (diagrams) await renderDiagrams(root, { idPrefix });
+  await Promise.all([typeset, diagrams ? renderDiagrams(root, { idPrefix }) : null]);
 }
 
 export async function renderMarkdownInto(container, markdownText, options = {}) {
@@ -199,8 +202,7 @@ export async function renderMarkdownProgressively(container, markdownText, optio
     const fragment = sanitizeToFragment(convert(piece));
     finishMarkdownFragment(fragment, { ...options, usedIds });
     // Typeset and highlight before insertion: the piece appears finished, in one layout.
-    const enhanced = enhanceRendered(fragment, { idPrefix, math, highlight, diagrams });
-    if (diagrams) drawn.push(enhanced);
+    drawn.push(enhanceRendered(fragment, { idPrefix, math, highlight, diagrams }));
     if (first) {
       options.beforeInsert?.(fragment, container);
       container.replaceChildren(fragment);

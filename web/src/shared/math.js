@@ -6,8 +6,12 @@
 //       Inline `$` rules (as in pandoc): the opening `$` is followed by a non-space, the closing
 //       `$` preceded by a non-space and not followed by a digit, so "$5 and $10" stays prose;
 //       `\$` is a literal dollar.
-//   typesetMath(root): renders every such element with KaTeX (errors shown inline, never
-//       thrown); without KaTeX the TeX source stays readable between its delimiters.
+//   typesetMath(root) -> Promise: renders every such element with KaTeX (errors shown inline,
+//       never thrown), at once or, while the page's KaTeX is still inert, right after the text
+//       is painted; without KaTeX the TeX source stays readable between its delimiters.
+
+import { katexWaiting, loadedKatex, startKatex } from './katex-library.js';
+import { afterNextPaint, nextTask } from './paint.js';
 
 const INLINE_DISPLAY = /^\$\$(?!\$)((?:\\[\s\S]|[^\\$]|\$(?!\$))+?)\$\$/;
 const INLINE = /^\$(?![\s$])((?:\\[\s\S]|[^\\$\n]|\n(?![ \t]*\n))+?)(?<![\s\\])\$(?!\d)/;
@@ -99,33 +103,94 @@ export function mathExtension() {
   };
 }
 
-export function typesetMath(root) {
-  const elements = root.querySelectorAll('.math.math-inline, .math.math-display');
-  const katex = globalThis.katex;
-  for (const element of elements) {
-    if (element.dataset.mathRendered) continue;
-    element.dataset.mathRendered = 'true';
-    const tex = element.textContent;
-    const display = element.classList.contains('math-display');
-    if (!katex || typeof katex.render !== 'function') {
-      element.classList.add('math-source');
-      element.textContent = display ? `$$${tex}$$` : `$${tex}$`;
-      continue;
-    }
-    try {
-      katex.render(tex, element, {
-        displayMode: display,
-        throwOnError: false,
-        output: 'htmlAndMathml',
-        trust: false,
-        strict: 'ignore',
-        maxExpand: 1000,
-        maxSize: 50,
-      });
-    } catch (error) {
-      element.classList.add('math-source');
-      element.textContent = display ? `$$${tex}$$` : `$${tex}$`;
-      element.title = String(error && error.message ? error.message : error);
-    }
+// Formulas given to typesetMath while the page's KaTeX was still inert (katex-library.js),
+// typeset together once the text has been painted. Held as elements, not by their root: a
+// fragment's formulas have moved into the page by then.
+const waitingFormulas = new Set();
+let waitingTypeset = null;
+const TYPESET_SLICE_MS = 30;
+
+const untypeset = (root) =>
+  [...root.querySelectorAll('.math.math-inline, .math.math-display')].filter((element) => !element.dataset.mathRendered);
+
+// Room for a display formula before it is typeset, in em of the text around it: a line per
+// row, taller rows for fractions, integrals and sums with limits, and the display's margins.
+function displayHeightEm(tex) {
+  const rows = tex.split(/\\\\(?![a-zA-Z])/);
+  const rowHeight = (row) =>
+    /\\(?:sum|prod|bigcup|bigcap)_/.test(row) ? 3.4 : /\\(?:[dt]?frac|cfrac|binom|int|oint|over\b)/.test(row) ? 2.9 : 1.7;
+  return rows.reduce((total, row) => total + rowHeight(row), 0) + 1.1;
+}
+
+// Until it is typeset, a formula keeps about its place but shows nothing (its TeX, set in the
+// text's font, would flash up for a moment).
+function holdPlace(element) {
+  element.classList.add('math-pending');
+  if (element.classList.contains('math-display')) element.style.minHeight = `${displayHeightEm(element.textContent).toFixed(2)}em`;
+}
+
+function typesetElement(element, katex) {
+  element.dataset.mathRendered = 'true';
+  if (element.classList.contains('math-pending')) {
+    element.classList.remove('math-pending');
+    element.removeAttribute('style');
   }
+  const tex = element.textContent;
+  const display = element.classList.contains('math-display');
+  if (!katex) {
+    element.classList.add('math-source');
+    element.textContent = display ? `$$${tex}$$` : `$${tex}$`;
+    return;
+  }
+  try {
+    katex.render(tex, element, {
+      displayMode: display,
+      throwOnError: false,
+      output: 'htmlAndMathml',
+      trust: false,
+      strict: 'ignore',
+      maxExpand: 1000,
+      maxSize: 50,
+    });
+  } catch (error) {
+    element.classList.add('math-source');
+    element.textContent = display ? `$$${tex}$$` : `$${tex}$`;
+    element.title = String(error && error.message ? error.message : error);
+  }
+}
+
+// Typesets every formula under `root`. With KaTeX loaded (or none on the page) that happens at
+// once; a page that carries KaTeX still inert shows its text first and typesets in the task
+// after that text is painted. Resolves when root's formulas are typeset. Errors are shown
+// inline, never thrown.
+export function typesetMath(root) {
+  const elements = untypeset(root);
+  if (!elements.length) return Promise.resolve();
+  // The page's own document: a fragment built for it may belong to another (inert) one.
+  const doc = globalThis.document;
+  if (!katexWaiting(doc)) {
+    const katex = loadedKatex();
+    for (const element of elements) typesetElement(element, katex);
+    return Promise.resolve();
+  }
+  for (const element of elements) {
+    holdPlace(element);
+    waitingFormulas.add(element);
+  }
+  waitingTypeset ??= afterNextPaint(doc.defaultView ?? globalThis).then(async () => {
+    const katex = startKatex(doc);
+    // In document order (the first screen first), in tasks short enough not to hold back
+    // scrolling; formulas given meanwhile are typeset at once, KaTeX being loaded.
+    let sliceStart = performance.now();
+    for (const element of waitingFormulas) {
+      waitingFormulas.delete(element);
+      if (!element.dataset.mathRendered) typesetElement(element, katex);
+      if (performance.now() - sliceStart > TYPESET_SLICE_MS) {
+        await nextTask();
+        sliceStart = performance.now();
+      }
+    }
+    waitingTypeset = null;
+  });
+  return waitingTypeset;
 }

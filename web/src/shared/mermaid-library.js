@@ -12,6 +12,9 @@
 //   startMermaid(doc, text, {pause}) -> Promise<mermaid|null>: runs the library from its text;
 //       pause() -> Promise is awaited between steps (default: until the next task)
 
+import { runInlineScript } from './inline-script.js';
+import { nextTask } from './paint.js';
+
 const MARKER = '/*@lumivale-mermaid-';
 const MODULE_MARKER = /^\/\*@lumivale-mermaid-module ([\w.-]+) ([\w.,-]*)@\*\/$/;
 const START_MARKER = '/*@lumivale-mermaid-start@*/';
@@ -39,26 +42,6 @@ export function splitMermaidModules(text) {
   return { runtime: text.slice(0, first + 1), modules };
 }
 
-// An inline script runs when inserted (the page's policy allows inline scripts only).
-function runScript(doc, text) {
-  const script = doc.createElement('script');
-  script.textContent = text;
-  try {
-    (doc.head || doc.documentElement).appendChild(script);
-  } finally {
-    script.remove();
-  }
-}
-
-export function nextTask() {
-  if (typeof globalThis.scheduler?.yield === 'function') return globalThis.scheduler.yield();
-  return new Promise((resolve) => {
-    const channel = new MessageChannel();
-    channel.port1.onmessage = () => resolve();
-    channel.port2.postMessage(null);
-  });
-}
-
 const loadedMermaid = () => {
   const mermaid = globalThis.mermaid;
   return mermaid && typeof mermaid.render === 'function' ? mermaid : null;
@@ -68,16 +51,16 @@ export async function startMermaid(doc, text, { pause = nextTask } = {}) {
   if (loadedMermaid()) return loadedMermaid();
   const layout = splitMermaidModules(text);
   if (!layout) {
-    runScript(doc, text);
+    runInlineScript(doc, text);
     return loadedMermaid();
   }
-  runScript(doc, layout.runtime);
+  runInlineScript(doc, layout.runtime);
   const table = globalThis.__lumivaleMermaidModules;
   if (!table || typeof table.define !== 'function') return null;
 
   const define = (name) => {
     const module = layout.modules.get(name);
-    if (module && !table.isDefined(name)) runScript(doc, module.text);
+    if (module && !table.isDefined(name)) runInlineScript(doc, module.text);
   };
   // A module's static imports, each before the modules that import it (the order in which ES
   // modules run them).
