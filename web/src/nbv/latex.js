@@ -2,6 +2,7 @@
 // A whole-output formula ($$…$$, $…$, \[…\], \(…\), or a bare environment) is shown in display
 // mode; anything else is left to the caller (shown as its source).
 
+import { katexWaiting, loadedKatex, startKatex } from '../shared/katex-library.js';
 import { h } from './dom.js';
 
 const delimiters = [
@@ -22,10 +23,11 @@ function formulaOf(text) {
 }
 
 export function typesetLatex(text) {
-  const katex = globalThis.katex;
-  if (!katex || typeof katex.renderToString !== 'function') return null;
   const formula = formulaOf(text);
   if (!formula) return null;
+  // An output is laid out finished: the page's inert KaTeX is started now if need be.
+  const katex = loadedKatex() ?? (katexWaiting(document) ? startKatex(document) : null);
+  if (!katex || typeof katex.renderToString !== 'function') return null;
   try {
     const html = katex.renderToString(formula.tex, {
       displayMode: formula.display,
