@@ -12,6 +12,7 @@
 #include "PreviewCore/TokenizedTemplate.h"
 
 #include <boost/json.hpp>
+#include <iterator>
 #include <optional>
 #include <utility>
 
@@ -72,6 +73,22 @@ void appendNotebookJSON(std::string& html, const json::value& notebook) {
   JSONSerialization::append(html, notebook);
 }
 
+// Moves the top-level "cells" member behind the others. A page shows a big notebook's first
+// cells while the browser is still reading the rest of its JSON; with the metadata ahead of
+// the cells, it knows the kernel's language (how to highlight the code) before the first cell.
+// The order of a notebook's members carries no meaning.
+void moveCellsLast(json::value& notebook) {
+  json::object* object = notebook.if_object();
+  if (!object)
+    return;
+  auto cells = object->find("cells");
+  if (cells == object->end() || std::next(cells) == object->end())
+    return;
+  json::value value = std::move(cells->value());
+  object->stable_erase(cells);
+  object->emplace("cells", std::move(value));
+}
+
 void replaceAll(std::string& text, std::string_view from, std::string_view to) {
   std::string out;
   std::size_t start = 0;
@@ -126,6 +143,7 @@ std::string renderParsedHTML(json::value&& parsed, std::string_view filename, co
                              std::string&& pageBuffer, SourceText&& source) {
   json::value notebook = std::move(parsed);
   OutputBounding::boundNotebookOutputs(notebook);
+  moveCellsLast(notebook);
 
   const bool hasMathematics = anyMarkdownCell(
       notebook, [](const std::string& text) { return text.find('$') != std::string::npos; });

@@ -339,6 +339,33 @@ describe('Notebook page while its JSON arrives', { skip: resourcesSkip }, () => 
     }
   });
 
+  test('with the metadata ahead of the cells, as the extension writes it, the early cells are in its language and stay', async () => {
+    const early = texts(cells(1, 6));
+    const late = texts(cells(7, 3));
+    const head = '{"metadata":{"kernelspec":{"display_name":"R","language":"R","name":"ir"}},"nbformat":4,"nbformat_minor":5,"cells":[';
+    const json = escaped(`${head}${[...early, ...late].join(',')}]}`);
+    const cut = escaped(`${head}${early.join(',')}`).length;
+    const { page, errors, during, finished } = await pageInTwoParts(json.slice(0, cut), json.slice(cut), async (page) => {
+      await page.evaluate(() => {
+        window.earlyCells = [...document.querySelectorAll('.nbv-cell')];
+      });
+      return page.evaluate(() => ({
+        cells: document.querySelectorAll('.nbv-cell').length,
+        languages: [...new Set([...document.querySelectorAll('.nbv-code-cell code[class^="language-"]')].map((code) => code.className))],
+      }));
+    });
+    try {
+      assert.ok(during.cells > 0, 'no cells shown early');
+      assert.deepEqual(during.languages, ['language-r']);
+      // Kept, not shown afresh: the page does not flash when the whole text is there.
+      assert.equal(await page.evaluate(() => window.earlyCells.every((cell) => cell.isConnected)), true);
+      assert.deepEqual(errors, []);
+      assertSamePage(finished, await pageAtOnce(json));
+    } finally {
+      await page.close();
+    }
+  });
+
   test('nothing is shown before the outline\'s column is known to be wanted', async () => {
     // Three headings but little Markdown at first: the outline is wanted only once the long
     // Markdown further on has arrived, and the first cells must not be shown without it.

@@ -2,11 +2,11 @@
 // HTML parser adds the data element's text in pieces, running other tasks in between, so the
 // first cells of a big notebook are there long before the last ones.
 //
-//   watchArrivingCells(findElement, onCells) -> { scan, cellText(index), stop() }
+//   watchArrivingCells(findElement, onCells) -> { scan, cellText(index), text(), stop() }
 //
 // Polls the text between the parser's steps (a timer, while the document is loading) and calls
 // onCells() each time more complete cells are found (see scanArrivedCells for `scan`).
-// `cellText(index)` is a found cell's JSON text. Watching ends by itself at the end of the cells
+// `cellText(index)` is a found cell's JSON text, `text()` the text so far. Watching ends by itself at the end of the cells
 // array, when the text is not of the expected shape or when the document has loaded.
 
 import { createArrivalScan, scanArrivedCells } from './cell-scan.js';
@@ -52,6 +52,7 @@ export function watchArrivingCells(findElement, onCells) {
   return {
     scan,
     cellText: (index) => text.slice(scan.cells[index].start, scan.cells[index].end),
+    text: () => text,
     stop() {
       stopped = true;
       if (timer) clearTimeout(timer);

@@ -19,7 +19,8 @@
 // the text so far (which only grows) and adds to `scan.cells` every cell that is complete in
 // it, with the same spans and types scanNotebookText gives for the whole text. `scan.closed`
 // is set at the end of the cells array; `scan.unusable` when the text does not have the shape
-// the scanner expects (then the whole text decides, as above).
+// the scanner expects (then the whole text decides, as above). `scan.metadata` is the span of
+// the top-level "metadata" when it comes before the cells (the extension writes it there).
 
 const QUOTE = 0x22;
 const BACKSLASH = 0x5c;
@@ -173,12 +174,13 @@ export function scanNotebookText(text) {
 }
 
 export function createArrivalScan() {
-  return { cellsStart: -1, next: -1, expectCell: true, cells: [], closed: false, unusable: false };
+  return { cellsStart: -1, next: -1, expectCell: true, cells: [], metadata: null, closed: false, unusable: false };
 }
 
 // Where the top-level "cells" array starts; -1 while the text so far does not tell, -2 when the
-// text does not start as a notebook the scanner reads.
-function arrivedCellsStart(text) {
+// text does not start as a notebook the scanner reads. A "metadata" member before the cells is
+// noted in `scan.metadata`.
+function arrivedCellsStart(text, scan) {
   const open = skipSpace(text, 0);
   if (open >= text.length) return -1;
   if (text.charCodeAt(open) !== 0x7b) return -2;
@@ -199,6 +201,7 @@ function arrivedCellsStart(text) {
     }
     const end = valueEnd(text, start);
     if (end < 0) return -1;
+    if (nameEnd - nameStart <= 64 && memberName(text, nameStart, nameEnd) === 'metadata') scan.metadata = { start, end };
     i = skipSpace(text, end);
     if (i >= text.length) return -1;
     if (text.charCodeAt(i) !== COMMA) return -2;
@@ -210,7 +213,7 @@ export function scanArrivedCells(text, scan) {
   if (scan.closed || scan.unusable) return scan;
   try {
     if (scan.cellsStart < 0) {
-      const start = arrivedCellsStart(text);
+      const start = arrivedCellsStart(text, scan);
       if (start === -2) scan.unusable = true;
       if (start < 0) return scan;
       scan.cellsStart = start;

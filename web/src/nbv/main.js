@@ -6,15 +6,15 @@
 //
 // A big notebook's JSON takes the browser a while to read into the page. While it does, the
 // first cells are already shown from the part that has arrived (arriving-cells.js), as the
-// whole text would show them: the kernel's language is taken to be Python until the notebook's
-// metadata (after the cells) says, and nothing is shown before the outline's column is known
-// to be wanted. Once the whole text is there, the viewer goes on from the cells shown when the
+// whole text would show them: in the kernel's language that the metadata ahead of the cells
+// names (Python when the metadata comes after them), and nothing before the outline's column is
+// known to be wanted. Once the whole text is there, the viewer goes on from the cells shown when the
 // whole text agrees, and otherwise shows the notebook afresh; the header fills in then.
 
 import { h, notice } from './dom.js';
 import { openNotebook } from './notebook-source.js';
 import { watchArrivingCells } from './arriving-cells.js';
-import { readCell } from './notebook-model.js';
+import { metadataLanguage, readCell } from './notebook-model.js';
 import { renderCell } from './cells.js';
 import { createScheduler } from './scheduler.js';
 import { forgetHeadingIds, installMarkdownStyles, renderMarkdown } from './markdown.js';
@@ -76,7 +76,7 @@ function fillHeader(notebook) {
   meta.replaceChildren(...items.map((item, index) => h('span', { className: index === 0 ? 'nbv-kernel' : 'nbv-meta-item' }, item)));
 }
 
-// While the cells arrive, the header's details (from the metadata after the cells) are not
+// While the cells arrive, the header's details (counted over the whole text) are not
 // known yet: typical ones hold their place, unseen, so that the header does not grow under the
 // cells shown when the details come (a narrow header wraps them onto a second line).
 function reserveHeader() {
@@ -120,9 +120,20 @@ function outputStyleSheet() {
   }
 }
 
-// The language cells shown before the metadata arrives are laid out in: the one notebooks
-// overwhelmingly name.
+// The language cells shown before the whole text is there are laid out in: the one the
+// metadata names when it comes before the cells (as the extension writes it), else the one
+// notebooks overwhelmingly name.
 const assumedLanguage = 'python';
+
+function earlyLanguage(text, span) {
+  if (!span) return assumedLanguage;
+  try {
+    return metadataLanguage(JSON.parse(text.slice(span.start, span.end))) ?? assumedLanguage;
+  } catch {
+    // Not JSON: the whole text will say so.
+    return assumedLanguage;
+  }
+}
 // How far ahead cells are laid out while the text arrives: this many cells at a time, until
 // the cells reach this many screens below the top of the window.
 const earlyCellsAhead = 16;
@@ -263,7 +274,7 @@ function startEarly() {
     reserveHeader();
     shown = showCells(main, {
       source: { cellAt, available },
-      context: cellContext(assumedLanguage),
+      context: cellContext(earlyLanguage(arriving.text(), arriving.scan.metadata)),
       outlineFrame,
       unreadable: () => {},
       onFlush: moreIfNear,

@@ -183,7 +183,7 @@ export function readCell(raw, index, legacy) {
 }
 
 // The kernel language the metadata names, or null when it names none.
-function metadataLanguage(metadata) {
+export function metadataLanguage(metadata) {
   const candidates = [];
   if (isObject(metadata)) {
     if (isObject(metadata.kernelspec)) candidates.push(metadata.kernelspec.language);
