@@ -4,7 +4,7 @@
 
 import { describe, test } from 'node:test';
 import assert from 'node:assert/strict';
-import { createArrivalScan, scanArrivedCells, scanNotebookText } from '../../web/src/nbv/cell-scan.js';
+import { completeArrivalScan, createArrivalScan, scanArrivedCells, scanNotebookText } from '../../web/src/nbv/cell-scan.js';
 import { openNotebook } from '../../web/src/nbv/notebook-source.js';
 import { readNotebook } from '../../web/src/nbv/notebook-model.js';
 
@@ -29,8 +29,19 @@ function parses(text) {
   }
 }
 
+// A scan of the text's first half, completed over the whole text, gives what a scan of the
+// whole text gives (or declines, leaving it to that scan).
+function assertCompletesAsWhole(text, firstPart = text.length >> 1) {
+  const scan = createArrivalScan();
+  scanArrivedCells(text.slice(0, firstPart), scan);
+  const completed = completeArrivalScan(text, scan);
+  if (completed) assert.deepEqual(completed, scanNotebookText(text), JSON.stringify(text.slice(0, 200)));
+  return completed !== null;
+}
+
 // Whatever the text, the pieces never disagree with JSON.parse.
 function assertAgrees(text) {
+  assertCompletesAsWhole(text);
   const pieces = fromPieces(text);
   const whole = parses(text);
   if (!pieces) return false;
@@ -75,12 +86,17 @@ describe('Notebook cell scanner', () => {
       '{"metadata": {"cells": "no"}, "a": ["cells", {"cells": []}], "cells": [{"cell_type": "code"}]}',
     ];
     for (const text of accepted) assert.ok(assertAgrees(text), text);
+    // Completed from any first part, as the page does when the whole text is there.
+    const ahead = '{"metadata": {"cells": 1}, "nbformat": 4, "cells": [{"cell_type": "code"}, {"a": "]}"}], "x": {"cells": []}}';
+    for (let cut = 0; cut <= ahead.length; cut += 1) assertCompletesAsWhole(ahead, cut);
+    assert.equal(assertCompletesAsWhole(ahead, ahead.length), true);
     const declined = [
       '[]', '"cells"', '{}', '{"cells": {}}', '{"cells": 1}', '{"cells": [], "cells": []}',
       '{"cells": [], "cel\\u006cs": [1]}', '{"cells": [{"a": 1}', '{"cells": [1 2]}', '{"cells": ["unterminated]}',
       '{"cells": [], "x"}', '', '   ',
     ];
     for (const text of declined) assert.equal(fromPieces(text), null, text);
+    for (const text of declined) assert.equal(assertCompletesAsWhole(text, text.length), false, text);
   });
 
   test('damaged texts: never read back whole unless JSON.parse reads them the same', () => {
@@ -129,6 +145,7 @@ function assertArrivesAsWhole(text, step = 1) {
       assert.equal(scan.cells.length, beforeOther < 0 ? complete : Math.min(complete, beforeOther), JSON.stringify(prefix));
     }
   }
+  if (scan.closed && whole) assert.deepEqual(completeArrivalScan(text, scan), whole);
   return scan.closed ? 'closed' : 'open';
 }
 

@@ -13,7 +13,8 @@
 // cells. Anything unexpected (no top-level object, no "cells" array, "cells" given twice, text
 // that ends early) gives null: the caller then parses the whole text as before.
 //
-//   createArrivalScan() -> scan; scanArrivedCells(text, scan) -> scan
+//   createArrivalScan() -> scan; scanArrivedCells(text, scan) -> scan;
+//   completeArrivalScan(wholeText, scan) -> scanNotebookText's result | null
 //
 // The same cells found in the first part of a text that is still arriving: each call is given
 // the text so far (which only grows) and adds to `scan.cells` every cell that is complete in
@@ -174,7 +175,7 @@ export function scanNotebookText(text) {
 }
 
 export function createArrivalScan() {
-  return { cellsStart: -1, next: -1, expectCell: true, cells: [], metadata: null, closed: false, unusable: false };
+  return { cellsStart: -1, cellsEnd: -1, next: -1, expectCell: true, cells: [], metadata: null, closed: false, unusable: false };
 }
 
 // Where the top-level "cells" array starts; -1 while the text so far does not tell, -2 when the
@@ -225,6 +226,7 @@ export function scanArrivedCells(text, scan) {
       const code = text.charCodeAt(i);
       if (code === 0x5d && (!scan.expectCell || scan.cells.length === 0)) {
         scan.closed = true;
+        scan.cellsEnd = i + 1;
         return scan;
       }
       if (!scan.expectCell) {
@@ -253,5 +255,38 @@ export function scanArrivedCells(text, scan) {
     // A member name that does not parse.
     scan.unusable = true;
     return scan;
+  }
+}
+
+// What scanNotebookText(text) gives, from an arrival scan of the text's first part: the cells
+// already found are not read again, only the text after them. Null when the scan cannot tell
+// (the caller then scans the whole text, which may still read it) or the text does not read.
+export function completeArrivalScan(text, scan) {
+  try {
+    scanArrivedCells(text, scan);
+    if (!scan.closed || scan.unusable) return null;
+    // The members after the cells: none may be "cells" again.
+    let i = skipSpace(text, scan.cellsEnd);
+    for (;;) {
+      const code = text.charCodeAt(i);
+      if (code === 0x7d) break;
+      if (code !== COMMA) return null;
+      i = skipSpace(text, i + 1);
+      if (text.charCodeAt(i) !== QUOTE) return null;
+      const nameEnd = stringEnd(text, i);
+      if (nameEnd < 0 || (nameEnd - i <= 64 && memberName(text, i, nameEnd) === 'cells')) return null;
+      i = skipSpace(text, nameEnd);
+      if (text.charCodeAt(i) !== COLON) return null;
+      const end = valueEnd(text, skipSpace(text, i + 1));
+      if (end < 0) return null;
+      i = skipSpace(text, end);
+    }
+    return {
+      headText: `${text.slice(0, scan.cellsStart)}[]${text.slice(scan.cellsEnd)}`,
+      cells: scan.cells,
+    };
+  } catch {
+    // A member name that does not parse.
+    return null;
   }
 }

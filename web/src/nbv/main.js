@@ -287,7 +287,7 @@ function startEarly() {
     end() {
       arriving.stop();
       window.removeEventListener('scroll', moreIfNear);
-      return { spans: arriving.scan.cells.slice(0, read.length), cells: read, shown };
+      return { spans: arriving.scan.cells.slice(0, read.length), cells: read, scan: arriving.scan, shown };
     },
   };
 }

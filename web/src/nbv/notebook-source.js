@@ -6,11 +6,11 @@
 // Throws the parser's SyntaxError when the text is not JSON (and, later, `notebook.cellAt`
 // does for a cell whose text is not).
 //
-// `earlier` ({ spans, cells }) are cells found and read while the text was still arriving (see
-// arriving-cells.js): when the whole text has the same cells at the same places, the notebook
+// `earlier` ({ spans, cells, scan }) are cells found and read while the text was still arriving,
+// and the scan that found them (see arriving-cells.js): when the whole text has the same cells at the same places, the notebook
 // takes them over instead of reading them again, and `continuesEarlier` is true.
 
-import { scanNotebookText } from './cell-scan.js';
+import { completeArrivalScan, scanNotebookText } from './cell-scan.js';
 import { readNotebook, readNotebookLazily } from './notebook-model.js';
 
 function sameSpans(earlier, cells) {
@@ -21,7 +21,8 @@ function sameSpans(earlier, cells) {
 }
 
 export function openNotebook(text, earlier = null) {
-  const scanned = scanNotebookText(text);
+  // The cells found while the text arrived are not looked for again.
+  const scanned = (earlier?.scan && completeArrivalScan(text, earlier.scan)) || scanNotebookText(text);
   if (scanned) {
     const head = JSON.parse(scanned.headText);
     const { cells } = scanned;
