@@ -231,24 +231,20 @@ describe('Markdown page: text first', { skip: skipReason }, () => {
         };
       }
     }).observe(document, { subtree: true, childList: true });
-    let katex;
-    Object.defineProperty(window, 'katex', {
-      configurable: true,
-      get: () => katex,
-      set(value) {
-        if (!order.katex) order.katex = { textShown: Boolean(order.text), framesAfterText: order.frames };
-        katex = value;
-      },
-    });
-    let library;
-    Object.defineProperty(window, 'mermaid', {
-      configurable: true,
-      get: () => library,
-      set(value) {
-        if (!order.library) order.library = { textShown: Boolean(order.text), framesAfterText: order.frames };
-        library = value;
-      },
-    });
+    // When a library defines its global: whether the text was shown then, and how many frames since.
+    const noteDefinition = (global, key) => {
+      let library;
+      Object.defineProperty(window, global, {
+        configurable: true,
+        get: () => library,
+        set(value) {
+          if (!order[key]) order[key] = { textShown: Boolean(order.text), framesAfterText: order.frames };
+          library = value;
+        },
+      });
+    };
+    noteDefinition('katex', 'katex');
+    noteDefinition('mermaid', 'library');
   }
 
   test('the text is painted before the diagram library runs', async () => {
