@@ -335,6 +335,38 @@ describe('Notebook page content', { skip: skipReason }, () => {
     });
   });
 
+  test('the first cells are painted before KaTeX runs, and their formulas typeset after', async () => {
+    const cells = [
+      { cell_type: 'markdown', metadata: {}, source: ['# Loss\n', 'The loss is $L = \\sum_i (y_i - \\hat y_i)^2$.\n', '$$\n\\frac{1}{n}\n$$'] },
+      { cell_type: 'code', execution_count: 1, metadata: {}, source: 'print(1)', outputs: [] },
+    ];
+    const input = path.join(scratch, 'math-cells.ipynb');
+    writeFileSync(input, JSON.stringify({ cells, metadata: {}, nbformat: 4, nbformat_minor: 5 }));
+    const output = path.join(scratch, 'math-cells.html');
+    execFileSync(renderTool, [input, output], { stdio: 'pipe' });
+    const noteKatex = () => {
+      let katex;
+      Object.defineProperty(window, 'katex', {
+        configurable: true,
+        get: () => katex,
+        set(value) {
+          window.__cellsBeforeKatex ??= document.querySelectorAll('.nbv-cell').length;
+          katex = value;
+        },
+      });
+    };
+    await withPage(output, { beforeLoad: (page) => page.addInitScript(noteKatex) }, async (result) => {
+      assertCleanLoad(result);
+      const dom = await result.page.evaluate(() => ({
+        cellsBeforeKatex: window.__cellsBeforeKatex,
+        typeset: document.querySelectorAll('.math .katex').length,
+        waiting: document.querySelectorAll('.math-pending, .math-source').length,
+        outline: document.querySelector('.lumivale-outline a')?.textContent ?? null,
+      }));
+      assert.deepEqual(dom, { cellsBeforeKatex: 2, typeset: 2, waiting: 0, outline: null });
+    });
+  });
+
   test('code is highlighted in the kernel language from the metadata', async () => {
     await withPage(renderFixture('r-kernel'), {}, async (result) => {
       assertCleanLoad(result);

@@ -21,6 +21,7 @@ import { forgetHeadingIds, installMarkdownStyles, renderMarkdown } from './markd
 import { typesetLatex } from './latex.js';
 import outputCSS from './output.css';
 import { redrawDiagrams, whenDiagramsDrawn } from '../shared/diagrams.js';
+import { whenMathTypeset } from '../shared/math.js';
 import { addReadingAids, cancelOutline, reserveOutline } from '../shared/reading.js';
 import { growingOutline } from '../shared/outline.js';
 import { onColorSchemeChange } from '../shared/theme.js';
@@ -178,6 +179,7 @@ function showCells(main, { source: firstSource, count = null, context, outlineFr
         view.enhance = async () => {
           await enhance();
           outline.refresh(headings);
+          whenMathTypeset().then(() => outline.refresh(headings));
         };
       }
       return view;
@@ -192,6 +194,7 @@ function showCells(main, { source: firstSource, count = null, context, outlineFr
     },
     onDone: async () => {
       await whenDiagramsDrawn();
+      await whenMathTypeset();
       await addReadingAids(main, { frame: outlineFrame, grown: outline });
       setReady();
       // Diagrams are drawn in the colours of the current scheme: redraw them when it changes.

@@ -6,11 +6,13 @@
 //       node: the sanitized, readable content (built at once);
 //       enhance(): typesets math and highlights code in it, and queues its diagrams, which are
 //       drawn once the diagram library has run (after the first screen is painted; see
-//       whenDiagramsDrawn in shared/diagrams.js).
+//       whenDiagramsDrawn in shared/diagrams.js). While the page's KaTeX is inert, the formulas
+//       are typeset after the first paint (whenMathTypeset in shared/math.js).
 
 import githubMarkdownCSS from 'github-markdown-css/github-markdown.css';
 import { renderDiagrams } from '../shared/diagrams.js';
 import { enhanceRendered, finishMarkdownFragment, markdownToHTML } from '../shared/markdown.js';
+import { typesetMath } from '../shared/math.js';
 import { sanitizeToFragment } from '../shared/sanitize.js';
 import { installSharedStyles } from '../shared/theme.js';
 import { h } from './dom.js';
@@ -59,7 +61,10 @@ export function renderMarkdown(text) {
   const enhance = needsWork
     ? () => {
         loadFenceGrammars(body);
-        const done = enhanceRendered(body, { idPrefix: '', diagrams: false });
+        // Formulas that wait for the page's KaTeX follow after the first paint (see
+        // whenMathTypeset): the cell does not wait for them.
+        typesetMath(body);
+        const done = enhanceRendered(body, { idPrefix: '', math: false, diagrams: false });
         renderDiagrams(body, { idPrefix: '' });
         return done;
       }

@@ -9,6 +9,7 @@
 //   typesetMath(root) -> Promise: renders every such element with KaTeX (errors shown inline,
 //       never thrown), at once or, while the page's KaTeX is still inert, right after the text
 //       is painted; without KaTeX the TeX source stays readable between its delimiters.
+//   whenMathTypeset() -> Promise: resolves once no formula is waiting to be typeset.
 
 import { katexWaiting, loadedKatex, startKatex } from './katex-library.js';
 import { afterNextPaint, nextTask } from './paint.js';
@@ -193,4 +194,8 @@ export function typesetMath(root) {
     waitingTypeset = null;
   });
   return waitingTypeset;
+}
+
+export function whenMathTypeset() {
+  return waitingTypeset ?? Promise.resolve();
 }
