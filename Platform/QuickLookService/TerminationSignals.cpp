@@ -4,11 +4,15 @@
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
+#include <iterator>
 #include <unistd.h>
 
 namespace {
 
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
+// Which of them this process handles: a signal it was started ignoring (nohup) stays ignored.
+bool handled[std::size(kSignals)] = {};
 
 // The pipe from the signal handler to the main thread's event loop.
 int pipeEnds[2] = {-1, -1};
@@ -26,8 +30,9 @@ void setAction(void (*handler)(int), int flags) {
   action.sa_handler = handler;
   action.sa_flags = flags;
   sigemptyset(&action.sa_mask);
-  for (const int number : kSignals)
-    ::sigaction(number, &action, nullptr);
+  for (std::size_t i = 0; i < std::size(kSignals); ++i)
+    if (handled[i])
+      ::sigaction(kSignals[i], &action, nullptr);
 }
 
 } // namespace
@@ -49,6 +54,10 @@ TerminationSignals::TerminationSignals(std::function<void()> onSignal, QObject* 
     setAction(SIG_DFL, 0);
     onSignal_();
   });
+  for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+    struct sigaction current {};
+    handled[i] = ::sigaction(kSignals[i], nullptr, &current) == 0 && current.sa_handler != SIG_IGN;
+  }
   // Once the first signal is in, every default action is back: a second one ends the process.
   setAction(::onSignal, SA_RESTART | SA_RESETHAND);
 }

@@ -2,7 +2,8 @@
 // service on the session bus. Asked to end, such a service first gives up its bus name: a
 // process on its way out (tearing down a large address space takes a while) keeps its bus
 // connection, and with it its name, until it is completely gone, and callers arriving meanwhile
-// would be sent to it and answered with no reply. A second such signal ends the process at once.
+// would be sent to it and answered with no reply. A second such signal ends the process at once;
+// one the process was started ignoring stays ignored.
 // At most one per process; made, used and destroyed on the main thread.
 #pragma once
 
