@@ -58,7 +58,7 @@ PreviewServer::PreviewServer(fs::path appBundle, std::unique_ptr<PreviewExtensio
   idleTimer_.setInterval(idleTimeout);
   connect(&idleTimer_, &QTimer::timeout, this, [this] {
     if (inFlight_ == 0)
-      QCoreApplication::quit();
+      leave();
   });
   idleTimer_.start();
 }
@@ -68,6 +68,7 @@ PreviewServer::~PreviewServer() {
 }
 
 bool PreviewServer::publish(QDBusConnection bus, QString& error) {
+  bus_ = bus;
   if (!bus.registerVirtualObject(QLatin1String(PreviewServiceNames::kObjectPath), this)) {
     error = QStringLiteral("cannot register the preview object: ") + bus.lastError().message();
     return false;
@@ -219,6 +220,22 @@ void PreviewServer::requestStarted() {
 }
 
 void PreviewServer::requestFinished() {
-  if (--inFlight_ == 0)
+  if (--inFlight_ != 0)
+    return;
+  if (leaving_)
+    QCoreApplication::quit();
+  else
     idleTimer_.start();
+}
+
+void PreviewServer::leave() {
+  if (!leaving_) {
+    leaving_ = true;
+    idleTimer_.stop();
+    // The name first: a process on its way out still holds it until it is gone.
+    if (bus_)
+      bus_->unregisterService(QLatin1String(PreviewServiceNames::kService));
+  }
+  if (inFlight_ == 0)
+    QCoreApplication::quit();
 }

@@ -3,7 +3,8 @@
 //   Reset(s what)                                 ends every extension process and re-reads the
 //                                                 registrations; what = "cache" also drops the
 //                                                 cached replies
-// keeps one warm process per extension, and quits after `idleTimeout` with nothing to do.
+// keeps one warm process per extension, and leaves after `idleTimeout` with nothing to do, or
+// when told to (leave()).
 // Lives on the main thread; each preview is waited for on a thread of its own.
 #pragma once
 
@@ -11,12 +12,14 @@
 #include "QuickLookService/PreviewExtensionChooser.h"
 #include "QuickLookService/ReplyCache.h"
 
+#include <QDBusConnection>
 #include <QDBusVirtualObject>
 #include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 class PreviewServer : public QDBusVirtualObject {
 public:
@@ -27,6 +30,10 @@ public:
   // Registers the object and the service name on `bus`; false (with `error`) when the name is
   // taken or the bus refuses.
   bool publish(QDBusConnection bus, QString& error);
+
+  // Gives up the name at once (new callers start a new server) and quits once no request is
+  // in flight.
+  void leave();
 
   QString introspect(const QString& path) const override;
   bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
@@ -44,5 +51,7 @@ private:
   std::shared_ptr<ReplyCache> cache_;
   std::atomic<std::uint64_t> resets_ = 0;
   std::atomic<int> inFlight_ = 0;
+  std::optional<QDBusConnection> bus_;
+  bool leaving_ = false;
   QTimer idleTimer_;
 };

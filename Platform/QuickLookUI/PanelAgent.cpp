@@ -246,10 +246,14 @@ void PanelAgent::show(const QDBusMessage& message, const QDBusConnection& connec
 }
 
 void PanelAgent::quit(const QDBusMessage& message, const QDBusConnection& connection) {
+  terminate();
+  connection.send(message.createReply());
+}
+
+void PanelAgent::terminate() {
   leave();
   for (auto& [panel, open] : panels_)
     panel->close();
-  connection.send(message.createReply());
 }
 
 bool PanelAgent::eventFilter(QObject* watched, QEvent* event) {

@@ -7,7 +7,8 @@
 //       messages (failures, console, probe reports) go to `messages`
 //   Quit()   closes every panel (their Show calls answer) and leaves the bus and the process
 // A caller that goes away has its panel closed. The agent quits after `idleTimeout` with no
-// panel open. Replies come from the preview server, else from extension processes of its own.
+// panel open, or when told to end (terminate()) as on Quit(). Replies come from the preview
+// server, else from extension processes of its own.
 // Lives on the main (GUI) thread; bus calls are passed to it from the bus's thread.
 #pragma once
 
@@ -34,6 +35,10 @@ public:
 
   // Registers the object and the name on `bus`; false (with `error`) when the name is taken.
   bool publish(QDBusConnection bus, QString& error);
+
+  // What Quit() does, without a caller: gives up the name at once (new callers start a new
+  // agent), closes every panel and quits once they are gone.
+  void terminate();
 
   QString introspect(const QString& path) const override;
   bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;

@@ -9,6 +9,7 @@
 #include "QuickLookService/PanelAgentNames.h"
 #include "QuickLookService/QuitWhenBusCloses.h"
 #include "QuickLookService/ServiceInstallation.h"
+#include "QuickLookService/TerminationSignals.h"
 #include "QuickLookUI/PanelAgent.h"
 #include "QuickLookUI/PanelEngine.h"
 
@@ -101,6 +102,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     quitWhenBusCloses(bus);
+    TerminationSignals termination([&agent] { agent.terminate(); });
     status = application.exec();
   }
   return status;

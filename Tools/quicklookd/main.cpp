@@ -6,6 +6,7 @@
 #include "QuickLookService/PreviewServer.h"
 #include "QuickLookService/QuitWhenBusCloses.h"
 #include "QuickLookService/ServiceInstallation.h"
+#include "QuickLookService/TerminationSignals.h"
 
 #include <QCoreApplication>
 #include <QDBusConnection>
@@ -105,5 +106,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   quitWhenBusCloses(bus);
+  TerminationSignals termination([&server] { server.leave(); });
   return application.exec();
 }

@@ -2,8 +2,9 @@
 # The panel agent on a real X server and a private session bus: started on demand by the first
 # `qlmanage -p`, the next ones served by the same (warm) agent, several at once each in a panel
 # of their own, a failed preview still failing the call, a caller that goes away taking its panel
-# along, `qlmanage -r` closing it, its exit when idle, and `qlmanage -p` showing the panel itself
-# without a bus, for another appearance, and when the agent cannot start.
+# along, `qlmanage -r` closing it, SIGTERM ending it, its exit when idle, and `qlmanage -p`
+# showing the panel itself without a bus, for another appearance, and when the agent cannot
+# start.
 # usage: panel_agent.sh BUILD_DIR   (runs itself under xvfb-run and dbus-run-session)
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -132,6 +133,28 @@ check "  and no agent was asked" bash -c "! grep -q 'timeline agent' '$home/alon
 check "the panel agent starts again on demand" show "$home/3.log" "$docs/first.md"
 agent=$(agent_pid)
 check "  a new agent" test -n "$agent"
+
+# Told to end (SIGTERM), the agent gives up its name at once and closes its panels, whose callers
+# return as on qlmanage -r. Until then it is a process on its way out whose name the bus still
+# routes to: a qlmanage started straight after would get no answer from it, and a caller whose
+# panel it took along would show that panel again by itself.
+LUMIVALE_PANEL_PROBE=report "$qlmanage" -v -p "$docs/first.md" 2>"$home/term.log" &
+caller=$!
+line_within "$home/term.log" "ready item=0" 60
+kill -TERM "$agent"
+show "$home/after-term.log" "$docs/second.md"
+check "a panel asked for straight after the agent was told to end succeeds" test $? = 0
+check "  shown by a new agent" by_agent "$home/after-term.log"
+check "  and its page is the document" grep -q 'ready item=0 .*"text":"Second' "$home/after-term.log"
+check "the ended agent's open panel's qlmanage returns" gone_within "$caller" 10
+kill -KILL "$caller" 2>/dev/null
+wait "$caller"
+check "  successfully" test $? = 0
+check "  without showing the panel again by itself" \
+  bash -c "! grep -q 'without the panel agent' '$home/term.log'"
+check "the ended agent has quit" gone_within "$agent" 10
+agent=$(agent_pid)
+check "  and the new one runs on" test -n "$agent"
 GTK_THEME=Adwaita:dark LUMIVALE_PANEL_PROBE=exit-after-ready "$qlmanage" -v -p "$docs/first.md" 2>"$home/dark.log"
 check "a caller with another appearance shows the panel itself" grep -q "without the panel agent" "$home/dark.log"
 check "  in its own appearance" grep -q 'ready item=0 .*"dark":true' "$home/dark.log"

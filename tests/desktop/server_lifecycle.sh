@@ -2,7 +2,8 @@
 # The preview server's life on a private session bus: started on demand through its activation
 # file, extension processes kept warm under it, a crashed extension replaced, reset (with and
 # without its cache, requests in flight failing cleanly), replies made afresh when an image beside
-# the document changes, its exit when idle, and its extensions ending when it is killed.
+# the document changes, its exit when idle, its end when told to (SIGTERM), and its extensions
+# ending when it is killed.
 # usage: server_lifecycle.sh BUILD_DIR   (runs itself under dbus-run-session)
 set -uo pipefail
 build=$(cd "$1" && pwd)
@@ -103,6 +104,29 @@ else
   echo "skip - the request in flight finished before the reset"
 fi
 check "the server answers after a reset in flight" "$qlmanage" -o "$home/out" "$docs/other.md"
+
+# Told to end (SIGTERM), the server gives up its name at once (the next request starts a new
+# server rather than waiting on one on its way out), answers the request in flight, then leaves.
+server=$(server_pid)
+markdown=$(extension_pid MarkdownLens)
+printf '# Ending\n' > "$docs/ending.md"
+kill -STOP "$markdown" # holds the request in flight
+"$qlmanage" -v -o "$home/out" "$docs/ending.md" 2>"$home/ending.log" &
+inflight=$!
+sleep 0.5
+kill -TERM "$server"
+check "a request straight after the server was told to end succeeds" \
+  timeout 20 "$qlmanage" -o "$home/out" "$docs/notes.md"
+check "  served by a new server" test -n "$(server_pid)" -a "$(server_pid)" != "$server"
+running() { local state; state=$(ps -o stat= -p "$1" 2>/dev/null); [ -n "$state" ] && [[ $state != Z* ]]; }
+check "the server told to end stays while its request is in flight" running "$server"
+kill -CONT "$markdown"
+wait "$inflight"
+check "the request in flight is still answered" test $? = 0
+check "  by the server told to end" bash -c "! grep -q 'without the preview server' '$home/ending.log'"
+check "  in full" grep -q Ending "$home/out/ending.md.qlpreview/Preview.html"
+check "then that server quits" gone_within "$server" 10
+check "  and its extension with it" gone_within "$markdown" 5
 
 # An image beside a Markdown document travels inside its reply: editing the image (same size,
 # same document) or adding one the document names must not be answered from the cache.
