@@ -8,6 +8,7 @@
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -255,6 +256,23 @@ TEST_F(ExtensionProcessTest, ARequestSentAgainTakesItsPageFromTheNewProcess) {
   const pid_t second = page.rfind("pid ", 0) == 0 ? std::stoi(page.substr(4)) : -1;
   EXPECT_GT(second, 0);
   EXPECT_NE(second, first);
+}
+
+// The service's standard error may be a log file, which the sandbox lets no extension grow: a
+// message there is lost, and the extension still answers.
+TEST_F(ExtensionProcessTest, AMessageToAStandardErrorThatIsAFileDoesNotEndTheExtension) {
+  const std::string log = (folder_.path() / "log").string();
+  const int file = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  ASSERT_GE(file, 0);
+  const int saved = ::dup(STDERR_FILENO);
+  ::dup2(file, STDERR_FILENO);
+  std::optional<ExtensionProcess> process;
+  process.emplace("FaultLens", TestExtensions::executable("FaultLens"), options());
+  ::dup2(saved, STDERR_FILENO);
+  ::close(saved);
+  ::close(file);
+  PreviewWire::Reply reply = process->request(document("noisy.txt")).get();
+  EXPECT_GT(answeringPid(reply), 0);
 }
 
 TEST_F(ExtensionProcessTest, TerminateFailsRequestsInFlightAndRestartsOnDemand) {

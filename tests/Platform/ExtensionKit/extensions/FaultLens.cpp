@@ -1,12 +1,14 @@
 // FaultLens: a test extension that misbehaves on request, chosen by the document's file name:
 // "crash…" aborts, "hang…" never answers, "gate…" answers once a file named like the document
 // plus ".open" exists, "cut…" writes half of a large reply (as the answer to request 1) and
-// quits, anything else answers at once. Every reply's page is "pid <its pid>", followed for
-// "large…" and "gate…" by largeFill() (larger than a pipe's buffer).
+// quits, "noisy…" writes a line to standard error first, anything else answers at once. Every
+// reply's page is "pid <its pid>", followed for "large…" and "gate…" by largeFill() (larger than a
+// pipe's buffer).
 #include "QuickLook/ExtensionMain.h"
 #include "QuickLook/PreviewWire.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <sys/stat.h>
@@ -35,6 +37,8 @@ public:
       if (name.rfind("hang", 0) == 0)
         for (;;)
           std::this_thread::sleep_for(std::chrono::hours(1));
+      if (name.rfind("noisy", 0) == 0)
+        std::fputs("FaultLens: a message on standard error\n", stderr);
       if (name.rfind("gate", 0) == 0) {
         struct stat info {};
         while (::stat((path + ".open").c_str(), &info) != 0)
