@@ -4,12 +4,14 @@
 #include "ExtensionKit/SpawnThread.h"
 #include "QuickLook/PreviewServiceError.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <optional>
+#include <poll.h>
 #include <set>
 #include <spawn.h>
 #include <stdexcept>
@@ -227,10 +229,13 @@ bool ExtensionProcess::allChildrenFinished() const {
   return true;
 }
 
-std::future<PreviewWire::Reply> ExtensionProcess::request(const std::string& path) {
+std::future<PreviewWire::Reply>
+ExtensionProcess::request(const std::string& path,
+                          std::shared_ptr<PreviewWire::PageFile> pageFile) {
   std::lock_guard lock(mutex_);
   const std::uint64_t id = nextId_++;
   Pending pending;
+  pending.pageFile = std::move(pageFile);
   std::future<PreviewWire::Reply> future = pending.promise.get_future();
   try {
     pending.frame = PreviewWire::encodeRequest({id, path});
@@ -339,8 +344,14 @@ std::string exitDescription(pid_t pid, int pidfd) {
   const auto deadline = Clock::now() + kExitGrace;
   int status = 0;
   pid_t done = 0;
-  while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 && Clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  while ((done = ::waitpid(pid, &status, WNOHANG)) == 0 && Clock::now() < deadline) {
+    // The process descriptor becomes readable when the process exits; without one, look again
+    // shortly.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    pollfd exited{pidfd, POLLIN, 0};
+    if (pidfd < 0 || ::poll(&exited, 1, static_cast<int>(std::clamp<long>(left, 0, 1000))) < 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
   if (done == 0) {
     if (pidfd < 0 || ::syscall(SYS_pidfd_send_signal, pidfd, SIGKILL, nullptr, 0) != 0)
       ::kill(pid, SIGKILL);
@@ -361,7 +372,17 @@ std::string exitDescription(pid_t pid, int pidfd) {
 void ExtensionProcess::readReplies(Child& child) {
   std::string problem;
   try {
-    while (auto received = PreviewWire::readReply(child.output, PreviewWire::kMaxReplyPayload)) {
+    // A page goes into the request's page file only while the request is still waiting for
+    // this process's answer.
+    const PreviewWire::PageDestination destination = [&](std::uint64_t id) {
+      std::lock_guard lock(mutex_);
+      auto it = pending_.find(id);
+      if (it == pending_.end() || it->second.generation != child.generation || !it->second.pageFile)
+        return PreviewWire::PageFile::Claim{};
+      return PreviewWire::PageFile::claim(it->second.pageFile);
+    };
+    while (auto received =
+               PreviewWire::readReply(child.output, PreviewWire::kMaxReplyPayload, destination)) {
       std::lock_guard lock(mutex_);
       auto it = pending_.find(received->id);
       // A reply to nothing asked of this process (or already timed out) is dropped.

@@ -66,8 +66,12 @@ public:
   ExtensionProcess(const ExtensionProcess&) = delete;
   ExtensionProcess& operator=(const ExtensionProcess&) = delete;
 
-  // Sends one request; the future yields its reply (possibly an error reply).
-  std::future<PreviewWire::Reply> request(const std::string& path);
+  // Sends one request; the future yields its reply (possibly an error reply). With a page
+  // file, the reply's page is written into it as it arrives instead of into the reply's data
+  // (see PreviewWire::readReply); it is complete in the file when the reply carries no error
+  // and the file reports a received size.
+  std::future<PreviewWire::Reply>
+  request(const std::string& path, std::shared_ptr<PreviewWire::PageFile> pageFile = nullptr);
 
   // Ends the running process now; its requests in flight fail with `why`. The next request
   // starts a new process.
@@ -85,7 +89,8 @@ private:
     std::promise<PreviewWire::Reply> promise;
     std::string frame; // kept for sending again to a new process
     std::chrono::steady_clock::time_point deadline;
-    std::uint64_t generation; // the process it was sent to
+    std::uint64_t generation;                        // the process it was sent to
+    std::shared_ptr<PreviewWire::PageFile> pageFile; // where the page goes, if anywhere
   };
 
   Child& startChild();                       // needs mutex_

@@ -129,6 +129,9 @@ int QLServePreviewRequests(QLPreviewProvider& provider, int input, int output) {
 
 void QLExtensionMain(std::shared_ptr<QLPreviewProvider> provider) {
   std::signal(SIGPIPE, SIG_IGN);
+  // The sandbox lets no file grow: a message to a standard error that is a regular file (the
+  // service's output sent to a log) must fail, not end the process.
+  std::signal(SIGXFSZ, SIG_IGN);
   if (std::optional<std::string> problem = sandboxProblem()) {
     std::fprintf(stderr,
                  "preview extension: not started inside its sandbox (%s); the preview "

@@ -327,6 +327,29 @@ public:
     }
     return out;
   }
+  // A field's bytes written into a page file (see PageFile::Transfer) instead of a string:
+  // what the buffer holds already, then the rest moved from the stream, or read through the
+  // buffer where it cannot be moved.
+  void bytesInto(const PageFile::Claim& claim) {
+    const auto length = static_cast<std::size_t>(integer(4));
+    need(length);
+    left_ -= static_cast<std::uint32_t>(length);
+    PageFile::Transfer transfer(claim);
+    const std::size_t buffered = std::min(length, end_ - begin_);
+    transfer.write({buffer_ + begin_, buffered});
+    begin_ += buffered;
+    std::size_t rest = length - buffered;
+    while (rest > 0) {
+      if (const std::size_t moved = transfer.moveFrom(fd_, rest)) {
+        rest -= moved;
+        continue;
+      }
+      const std::size_t got = readSome(buffer_, std::min(rest, sizeof buffer_));
+      transfer.write({buffer_, got});
+      rest -= got;
+    }
+    transfer.finish();
+  }
   std::uint32_t remaining() const { return left_; }
 
 private:
@@ -378,6 +401,11 @@ private:
 } // namespace
 
 std::optional<Reply> readReply(int fd, std::uint32_t maxPayload) {
+  return readReply(fd, maxPayload, nullptr);
+}
+
+std::optional<Reply> readReply(int fd, std::uint32_t maxPayload,
+                               const PageDestination& destination) {
   const std::optional<Header> header = readHeader(fd, maxPayload);
   if (!header)
     return std::nullopt;
@@ -400,7 +428,10 @@ std::optional<Reply> readReply(int fd, std::uint32_t maxPayload) {
     reply.width = in->real();
     reply.height = in->real();
     reply.stringEncoding = in->bytes();
-    reply.data = in->bytes();
+    if (const PageFile::Claim claim = destination ? destination(reply.id) : PageFile::Claim{})
+      in->bytesInto(claim);
+    else
+      reply.data = in->bytes();
     const auto count = in->integer(4);
     if (count > in->remaining() / 16)
       throw WireError("the reply announces more attachments than it carries");

@@ -8,8 +8,10 @@
 #pragma once
 
 #include "Foundation/NSError.h"
+#include "QuickLook/PageFile.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -118,6 +120,17 @@ std::optional<Frame> readFrame(int fd, std::uint32_t maxPayload);
 // as readFrame, and for a payload whose fields do not add up. Each field's buffer grows with
 // the data that actually arrives.
 std::optional<Reply> readReply(int fd, std::uint32_t maxPayload);
+
+// Where the page of the reply with a given id goes instead of the reply's data: a claim on a
+// page file, or no claim (the page stays in the reply).
+using PageDestination = std::function<PageFile::Claim(std::uint64_t id)>;
+
+// readReply, with the page of a reply for which `destination` gives a claim written into that
+// page file as it arrives (moved from a pipe inside the kernel) and the reply's data left empty.
+// A page that cannot be written is recorded as the page file's failure; the frame is still read
+// to its end, so the stream stays usable.
+std::optional<Reply> readReply(int fd, std::uint32_t maxPayload,
+                               const PageDestination& destination);
 
 // Writes all bytes (retrying on EINTR and short writes); false when the peer is gone.
 bool writeAll(int fd, std::string_view bytes);

@@ -54,7 +54,8 @@ ReplySource::ReplySource(const Options& options, ProcessPool& processes)
       serverUsable_(PreviewServiceClient::sessionBusAvailable() &&
                     std::getenv("LUMIVALE_NO_PREVIEW_SERVER") == nullptr) {}
 
-PreviewWire::Reply ReplySource::fetch(const Job& job) {
+PreviewWire::Reply ReplySource::fetch(const Job& job,
+                                      std::shared_ptr<PreviewWire::PageFile> pageFile) {
   if (serverUsable_) {
     std::string why;
     if (auto reply = PreviewServiceClient::preview(ExtensionLookup::appBundleOf(*job.extension),
@@ -65,7 +66,9 @@ PreviewWire::Reply ReplySource::fetch(const Job& job) {
       std::cerr << "qlmanage: previewing without the preview server (" << why << ")\n";
   }
   try {
-    return processes_.processFor(*job.extension).request(job.path.string()).get();
+    return processes_.processFor(*job.extension)
+        .request(job.path.string(), std::move(pageFile))
+        .get();
   } catch (const std::exception& e) {
     return PreviewWire::errorReply(
         0, makeServiceError(PreviewServiceError::unsendableRequest, e.what()));

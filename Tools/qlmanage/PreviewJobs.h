@@ -55,8 +55,11 @@ class ReplySource {
 public:
   ReplySource(const Options& options, ProcessPool& processes);
 
-  // Blocks until the reply is there; failures come back as error replies.
-  PreviewWire::Reply fetch(const Job& job);
+  // Blocks until the reply is there; failures come back as error replies. With a page file,
+  // an extension process of this run writes the page into it instead of into the reply (see
+  // ExtensionProcess::request); the preview server's replies always carry their page.
+  PreviewWire::Reply fetch(const Job& job,
+                           std::shared_ptr<PreviewWire::PageFile> pageFile = nullptr);
 
 private:
   bool verbose_;

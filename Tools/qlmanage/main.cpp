@@ -164,19 +164,20 @@ int main(int argc, char** argv) {
         continue;
       }
       try {
-        PreviewWire::Reply reply = source.fetch(job);
+        // The page goes straight into the folder's Preview.html as it arrives.
+        PreviewOutput::PreviewFolder staging(outputDirectory, job.path.filename().string());
+        PreviewWire::Reply reply = source.fetch(job, staging.pageFile());
         if (std::string error = replyError(reply); !error.empty()) {
           report(job, error);
           continue;
         }
-        const std::string name = job.path.filename().string();
         if (options.preview) {
-          const fs::path folder = PreviewOutput::writePreviewFolder(outputDirectory, name, reply);
+          const fs::path folder = staging.finish(reply);
           const fs::path page = folder / "Standalone.html";
           std::lock_guard lock(outputMutex);
           std::cout << page.string() << std::endl;
         } else {
-          const fs::path folder = PreviewOutput::writePreviewFolder(outputDirectory, name, reply);
+          const fs::path folder = staging.finish(reply);
           if (!options.quiet) {
             std::lock_guard lock(outputMutex);
             std::cout << job.argument << " -> " << (folder / "Standalone.html").string()

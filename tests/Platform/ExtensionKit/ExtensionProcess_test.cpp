@@ -4,9 +4,11 @@
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <fstream>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <optional>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -186,6 +188,91 @@ TEST_F(ExtensionProcessTest, AHungExtensionDiesWithItsKilledHostButNotWithItsSta
   ::kill(host, SIGKILL);
   ::waitpid(host, nullptr, 0);
   EXPECT_TRUE(endedWithin(extension, 5000ms));
+}
+
+// An empty page file in the test's folder.
+std::shared_ptr<PreviewWire::PageFile> pageFileIn(const std::filesystem::path& folder,
+                                                  const std::string& name) {
+  const std::string path = (folder / name).string();
+  return std::make_shared<PreviewWire::PageFile>(
+      ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+}
+
+std::string contentsOf(const PreviewWire::PageFile& file) {
+  std::string bytes;
+  char buffer[65536];
+  ssize_t n;
+  for (off_t at = 0; (n = ::pread(file.fd(), buffer, sizeof buffer, at)) > 0; at += n)
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  return bytes;
+}
+
+// A page file takes its request's page whole; requests without one get their pages as before.
+TEST_F(ExtensionProcessTest, APageFileReceivesItsRequestsPage) {
+  ExtensionProcess process("FaultLens", TestExtensions::executable("FaultLens"), options());
+  auto file = pageFileIn(folder_.path(), "page");
+  auto large = process.request(document("large.txt"), file);
+  auto plain = process.request(document("large-too.txt"));
+  PreviewWire::Reply reply = large.get();
+  ASSERT_FALSE(reply.error) << reply.error->localizedDescription;
+  EXPECT_EQ(reply.title, "large.txt");
+  EXPECT_TRUE(reply.data.empty());
+  const std::string page = contentsOf(*file);
+  EXPECT_GT(page.size(), 3u << 20);
+  EXPECT_EQ(file->receivedSize(), page.size());
+  EXPECT_EQ(plain.get().data, page) << "the same page, once in the file and once in the reply";
+}
+
+// An extension that quits halfway through its reply fails the request; the page file reports
+// nothing received, so the half page in it is never taken for a page.
+TEST_F(ExtensionProcessTest, AReplyCutShortLeavesItsPageFileUnreceived) {
+  ExtensionProcess process("FaultLens", TestExtensions::executable("FaultLens"), options());
+  auto file = pageFileIn(folder_.path(), "page");
+  PreviewWire::Reply reply = process.request(document("cut.txt"), file).get(); // request 1
+  ASSERT_TRUE(reply.error);
+  EXPECT_EQ(reply.error->code, ExtensionProcess::kExtensionEnded);
+  EXPECT_THAT(reply.error->localizedDescription,
+              HasSubstr("quit with status 4: it sent a malformed reply (the stream ends inside a "
+                        "frame payload)"));
+  EXPECT_FALSE(file->receivedSize());
+  EXPECT_GT(answeringPid(process.request(document("a.txt")).get()), 0);
+}
+
+// A request sent again to a new process after its first one was ended takes its page from the
+// new process.
+TEST_F(ExtensionProcessTest, ARequestSentAgainTakesItsPageFromTheNewProcess) {
+  ExtensionProcess process("FaultLens", TestExtensions::executable("FaultLens"), options(1s));
+  const pid_t first = process.pid();
+  auto hung = process.request(document("hang.txt"));
+  const std::string gated = document("gate.txt");
+  auto file = pageFileIn(folder_.path(), "page");
+  auto waiting = process.request(gated, file);
+  EXPECT_EQ(hung.get().error->code, ExtensionProcess::kTimedOut);
+  open(gated);
+  PreviewWire::Reply reply = waiting.get();
+  ASSERT_FALSE(reply.error) << reply.error->localizedDescription;
+  const std::string page = contentsOf(*file);
+  EXPECT_EQ(file->receivedSize(), page.size());
+  const pid_t second = page.rfind("pid ", 0) == 0 ? std::stoi(page.substr(4)) : -1;
+  EXPECT_GT(second, 0);
+  EXPECT_NE(second, first);
+}
+
+// The service's standard error may be a log file, which the sandbox lets no extension grow: a
+// message there is lost, and the extension still answers.
+TEST_F(ExtensionProcessTest, AMessageToAStandardErrorThatIsAFileDoesNotEndTheExtension) {
+  const std::string log = (folder_.path() / "log").string();
+  const int file = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  ASSERT_GE(file, 0);
+  const int saved = ::dup(STDERR_FILENO);
+  ::dup2(file, STDERR_FILENO);
+  std::optional<ExtensionProcess> process;
+  process.emplace("FaultLens", TestExtensions::executable("FaultLens"), options());
+  ::dup2(saved, STDERR_FILENO);
+  ::close(saved);
+  ::close(file);
+  PreviewWire::Reply reply = process->request(document("noisy.txt")).get();
+  EXPECT_GT(answeringPid(reply), 0);
 }
 
 TEST_F(ExtensionProcessTest, TerminateFailsRequestsInFlightAndRestartsOnDemand) {

@@ -2,6 +2,7 @@
 #include "QuickLook/PreviewWire.h"
 
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <thread>
 #include <unistd.h>
@@ -154,6 +155,168 @@ TEST(PreviewWireTest, StreamedRepliesRoundTripAndRejectDamage) {
   }
   // Every length field and the status byte are among the damaged bytes that are refused.
   EXPECT_GE(rejected, 14u);
+}
+
+namespace {
+
+// An empty scratch file open for reading and writing, already unlinked.
+int scratchFile() {
+  char path[] = "/tmp/lumivale-page-XXXXXX";
+  const int fd = ::mkstemp(path);
+  EXPECT_GE(fd, 0);
+  ::unlink(path);
+  return fd;
+}
+
+std::string contentsOf(int fd) {
+  std::string bytes;
+  char buffer[65536];
+  ssize_t n;
+  for (off_t at = 0; (n = ::pread(fd, buffer, sizeof buffer, at)) > 0; at += n)
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  return bytes;
+}
+
+// A reply with a page of `size` bytes that differ from one position to the next, so that a
+// piece out of place or missing shows.
+Reply replyWithPage(std::uint64_t id, std::size_t size) {
+  Reply reply = sampleReply();
+  reply.id = id;
+  reply.data.resize(size);
+  for (std::size_t i = 0; i < size; ++i)
+    reply.data[i] = static_cast<char>((i * 7 + i / 4093) & 0xFF);
+  return reply;
+}
+
+// The reply as read with its page going into `file` (when a claim on it is given for its id).
+PageDestination into(const std::shared_ptr<PageFile>& file, std::uint64_t id) {
+  return [file, id](std::uint64_t asked) {
+    return asked == id ? PageFile::claim(file) : PageFile::Claim{};
+  };
+}
+
+} // namespace
+
+// From a pipe the page moves into the file in the kernel; from any other stream it is read and
+// written. Either way the file holds the page, the reply the rest, and the next frame reads.
+TEST(PreviewWirePageFileTest, APageGoesIntoItsFileAndTheStreamStaysInStep) {
+  for (const bool fromPipe : {true, false}) {
+    SCOPED_TRACE(fromPipe ? "pipe" : "regular file");
+    const Reply big = replyWithPage(7, (3 << 20) + 17); // beyond the pipe's buffer
+    Reply small = replyWithPage(8, 100);                // held in the read-ahead buffer
+    int stream = -1;
+    std::thread writer;
+    if (fromPipe) {
+      int fds[2];
+      ASSERT_EQ(::pipe(fds), 0);
+      stream = fds[0];
+      writer = std::thread([&, out = fds[1]] {
+        EXPECT_TRUE(encodeReplyFrame(big).writeTo(out));
+        EXPECT_TRUE(encodeReplyFrame(small).writeTo(out));
+        EXPECT_TRUE(encodeReplyFrame(sampleReply()).writeTo(out));
+        ::close(out);
+      });
+    } else {
+      stream = scratchFile();
+      ASSERT_TRUE(
+          writeAll(stream, replyBytes(big) + replyBytes(small) + replyBytes(sampleReply())));
+      ASSERT_EQ(::lseek(stream, 0, SEEK_SET), 0);
+    }
+    auto bigFile = std::make_shared<PageFile>(scratchFile());
+    auto smallFile = std::make_shared<PageFile>(scratchFile());
+    std::optional<Reply> first = readReply(stream, kMaxReplyPayload, into(bigFile, 7));
+    std::optional<Reply> second = readReply(stream, kMaxReplyPayload, into(smallFile, 8));
+    std::optional<Reply> third = readReply(stream, kMaxReplyPayload, into(bigFile, 7));
+    if (writer.joinable())
+      writer.join();
+    ::close(stream);
+    ASSERT_TRUE(first && second && third);
+    EXPECT_EQ(contentsOf(bigFile->fd()), big.data);
+    EXPECT_EQ(bigFile->receivedSize(), big.data.size());
+    EXPECT_EQ(contentsOf(smallFile->fd()), small.data);
+    Reply withoutPage = big;
+    withoutPage.data.clear();
+    EXPECT_EQ(*first, withoutPage);
+    small.data.clear();
+    EXPECT_EQ(*second, small);
+    EXPECT_EQ(*third, sampleReply()); // no claim for its id: the page stays in the reply
+  }
+}
+
+// A stream that ends inside the page fails the read, and the file reports nothing received:
+// what it holds is never taken for a page.
+TEST(PreviewWirePageFileTest, AStreamCutInsideThePageReceivesNothing) {
+  const std::string bytes = replyBytes(replyWithPage(7, 3 << 20));
+  for (const std::size_t cut :
+       {std::size_t(200), std::size_t(70000), bytes.size() / 2, bytes.size() - 300}) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::thread writer([&, out = fds[1]] {
+      writeAll(out, std::string_view(bytes).substr(0, cut));
+      ::close(out);
+    });
+    auto file = std::make_shared<PageFile>(scratchFile());
+    EXPECT_THROW(readReply(fds[0], kMaxReplyPayload, into(file, 7)), WireError) << cut;
+    writer.join();
+    ::close(fds[0]);
+    EXPECT_FALSE(file->receivedSize()) << cut;
+  }
+}
+
+// A file that takes no bytes is a failure of that page alone: the reply is read to its end and
+// the next frame after it reads as usual.
+TEST(PreviewWirePageFileTest, AFileThatCannotBeWrittenRecordsTheFailure) {
+  const Reply big = replyWithPage(7, 2 << 20);
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  std::thread writer([&, out = fds[1]] {
+    EXPECT_TRUE(encodeReplyFrame(big).writeTo(out));
+    EXPECT_TRUE(encodeReplyFrame(sampleReply()).writeTo(out));
+    ::close(out);
+  });
+  auto readOnly = std::make_shared<PageFile>(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+  std::optional<Reply> first = readReply(fds[0], kMaxReplyPayload, into(readOnly, 7));
+  std::optional<Reply> second = readReply(fds[0], kMaxReplyPayload);
+  writer.join();
+  ::close(fds[0]);
+  ASSERT_TRUE(first && second);
+  EXPECT_FALSE(readOnly->receivedSize());
+  EXPECT_THAT(readOnly->failure(), testing::StartsWith("cannot write the page: "));
+  EXPECT_EQ(*second, sampleReply());
+}
+
+// Answers under a lapsed claim write nothing; the latest answer is what the file holds, cut to
+// its size even after a longer one.
+TEST(PreviewWirePageFileTest, OnlyTheLatestClaimWrites) {
+  auto file = std::make_shared<PageFile>(scratchFile());
+  const PageFile::Claim first = PageFile::claim(file);
+  const PageFile::Claim second = PageFile::claim(file);
+  auto answer = [&](const PageFile::Claim& claim, const std::string& page) {
+    const int fd = pipeWith(page);
+    PageFile::Transfer transfer(claim);
+    std::size_t rest = page.size();
+    while (rest > 0) {
+      if (const std::size_t moved = transfer.moveFrom(fd, rest)) {
+        rest -= moved;
+        continue;
+      }
+      char buffer[4096];
+      const ssize_t got = ::read(fd, buffer, std::min(rest, sizeof buffer));
+      ASSERT_GT(got, 0);
+      transfer.write({buffer, static_cast<std::size_t>(got)});
+      rest -= static_cast<std::size_t>(got);
+    }
+    transfer.finish();
+    ::close(fd);
+  };
+  answer(second, std::string(5000, 'b'));
+  answer(first, std::string(6000, 'a')); // a late answer under the lapsed claim
+  EXPECT_EQ(contentsOf(file->fd()), std::string(5000, 'b'));
+  EXPECT_EQ(file->receivedSize(), 5000u);
+  const PageFile::Claim third = PageFile::claim(file);
+  answer(third, "ccc");
+  EXPECT_EQ(contentsOf(file->fd()), "ccc");
+  EXPECT_EQ(file->receivedSize(), 3u);
 }
 
 namespace {
