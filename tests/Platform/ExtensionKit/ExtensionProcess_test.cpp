@@ -241,9 +241,11 @@ TEST_F(ExtensionProcessTest, AReplyCutShortLeavesItsPageFileUnreceived) {
 // A request sent again to a new process after its first one was ended takes its page from the
 // new process.
 TEST_F(ExtensionProcessTest, ARequestSentAgainTakesItsPageFromTheNewProcess) {
-  ExtensionProcess process("FaultLens", TestExtensions::executable("FaultLens"), options(1s));
+  ExtensionProcess process("FaultLens", TestExtensions::executable("FaultLens"), options(2s));
   const pid_t first = process.pid();
   auto hung = process.request(document("hang.txt"));
+  // Sent well after the hung one, so that its own time is not up with the hung one's.
+  std::this_thread::sleep_for(1s);
   const std::string gated = document("gate.txt");
   auto file = pageFileIn(folder_.path(), "page");
   auto waiting = process.request(gated, file);
