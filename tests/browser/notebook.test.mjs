@@ -537,16 +537,22 @@ describe('Notebook page images', { skip: skipReason }, () => {
     execFileSync(renderTool, [input, output], { stdio: 'pipe' });
     await withPage(output, {}, async (result) => {
       assertCleanLoad(result);
-      const images = await result.page.evaluate(() =>
-        [...document.querySelectorAll('img.nbv-image')].map((image) => ({
+      const images = await result.page.evaluate(() => {
+        // Cells off the screen skip layout (content-visibility), and what a skipped image's box
+        // measures depends on whether its cell was ever laid out: lay them all out to measure.
+        const cells = [...document.querySelectorAll('.nbv-cell')];
+        for (const cell of cells) cell.style.contentVisibility = 'visible';
+        const found = [...document.querySelectorAll('img.nbv-image')].map((image) => ({
           width: image.getAttribute('width'),
           height: image.getAttribute('height'),
           box: image.getBoundingClientRect().height,
           loading: image.loading,
           decoding: image.decoding,
           loaded: image.naturalWidth > 0,
-        })),
-      );
+        }));
+        for (const cell of cells) cell.style.removeProperty('content-visibility');
+        return found;
+      });
       assert.equal(images.length, 40);
       assert.match(await result.page.evaluate(() => document.querySelector('[data-cell-index="1"]').textContent), /image\/png image could not be decoded/);
       for (const image of images) {

@@ -24,14 +24,15 @@ protected:
     ASSERT_TRUE(waitForSession());
   }
 
-  // Waits for the helper to finish: the marker written and the staging folder removed.
+  // Waits for the helper to finish: the marker written whole (the relaunched application
+  // creates it, then writes its line) and the staging folder removed.
   bool waitForRelaunch() {
     return sutest::runUntil(
         [&] {
           std::size_t beside = 0;
           for (auto& entry : fs::directory_iterator(installFolder.path()))
             (void)entry, ++beside;
-          return fs::exists(marker) && beside == 1;
+          return fs::exists(marker) && sutest::readFile(marker).ends_with('\n') && beside == 1;
         },
         std::chrono::seconds(30));
   }
