@@ -366,20 +366,33 @@ describe('Notebook page while its JSON arrives', { skip: resourcesSkip }, () => 
     }
   });
 
-  test('nothing is shown before the outline\'s column is known to be wanted', async () => {
-    // Three headings but little Markdown at first: the outline is wanted only once the long
-    // Markdown further on has arrived, and the first cells must not be shown without it.
-    const short = [1, 2, 3].map((index) => JSON.stringify({ cell_type: 'markdown', metadata: {}, source: `# Part ${index}\nShort.` }));
-    const big = JSON.stringify({ cell_type: 'code', execution_count: 1, metadata: {}, source: 'x', outputs: [{ output_type: 'stream', name: 'stdout', text: 'x'.repeat(20000) }] });
-    const { json, cut } = notebookText([...short, big, ...texts(cells(1, 8))], defaultTail, short.length + 1);
-    const { page, errors, during, finished } = await pageInTwoParts(json.slice(0, cut), json.slice(cut), (page) => page.evaluate(arrivingState));
-    try {
-      assert.deepEqual(during, { loading: true, ready: 'false', meta: '', outline: false, cells: 0 });
-      assert.deepEqual(errors, []);
-      assert.match(finished, /lumivale-with-outline/);
-      assertSamePage(finished, await pageAtOnce(json));
-    } finally {
-      await page.close();
+  test('the outline\'s column is reserved, or not, before the first cell, and the whole text has the last word', async () => {
+    const heading = (index) => JSON.stringify({ cell_type: 'markdown', metadata: {}, source: `# Part ${index}\nShort.` });
+    const code = (index, lines) => JSON.stringify({ cell_type: 'code', execution_count: index, metadata: {}, source: `x = ${index}`, outputs: [{ output_type: 'stream', name: 'stdout', text: `${index}\n`.repeat(lines) }] });
+    const codes = (count, lines = 40) => Array.from({ length: count }, (_, index) => code(index + 1, lines));
+    const cases = [
+      // Three headings, their long Markdown further on: shown at once, the column reserved.
+      { name: 'headings first', list: [heading(1), heading(2), heading(3), ...codes(4), ...texts(cells(1, 8))], firstCount: 7, early: true, last: true },
+      // Three headings and never enough Markdown for an outline: the column reserved early goes
+      // with the early cells, and the page is the one the whole text gives.
+      { name: 'headings, little Markdown', list: [heading(1), heading(2), heading(3), ...codes(8, 1)], firstCount: 7, early: true, last: false },
+      // A screen of code without headings: shown without the column; the outline that the
+      // Markdown further on wants comes with the whole text.
+      { name: 'no headings first', list: [...codes(20), ...texts(cells(1, 8))], firstCount: 18, early: false, last: true },
+    ];
+    for (const { name, list, firstCount, early, last } of cases) {
+      const { json, cut } = notebookText(list, defaultTail, firstCount);
+      const { page, errors, during, finished } = await pageInTwoParts(json.slice(0, cut), json.slice(cut), (page) => page.evaluate(arrivingState));
+      try {
+        assert.equal(during.loading, true, name);
+        assert.ok(during.cells > 0, `${name}: cells are shown while the text arrives`);
+        assert.equal(during.outline, early, `${name}: the outline's column while the text arrives`);
+        assert.deepEqual(errors, [], name);
+        assert.equal(/lumivale-with-outline/.test(finished), last, `${name}: the finished page's outline`);
+        assertSamePage(finished, await pageAtOnce(json), name);
+      } finally {
+        await page.close();
+      }
     }
   });
 });

@@ -25,10 +25,20 @@ function textOf(element) {
   return only && only === element.lastChild && only.nodeType === 3 ? only.data : element.textContent;
 }
 
+// Reading the text hands the page a new string as long as all that has arrived, and the engine
+// accounts every such string to the heap (a web engine fed through a 64 KB pipe extends the text
+// hundreds of times for a 20 MB notebook; reading it each time cost seconds of copying and
+// garbage collection). So the text is read again once it has grown by half since the last read,
+// or after READ_INTERVAL_MS: the reads of a whole notebook then add up to a few times its length,
+// and cells are found at most that long after they arrive.
+const GROWTH_BEFORE_READ = 0.5;
+const READ_INTERVAL_MS = 100;
+
 export function watchArrivingCells(findElement, onCells) {
   const scan = createArrivalScan();
   let text = '';
   let length = 0;
+  let readAt = 0;
   let stopped = false;
   let timer = 0;
 
@@ -37,8 +47,10 @@ export function watchArrivingCells(findElement, onCells) {
     if (stopped) return;
     const element = findElement();
     const size = element ? textLength(element) : 0;
-    if (size !== length) {
+    const now = performance.now();
+    if (size !== length && (size - length >= length * GROWTH_BEFORE_READ || now - readAt >= READ_INTERVAL_MS)) {
       length = size;
+      readAt = now;
       text = textOf(element);
       const before = scan.cells.length;
       scanArrivedCells(text, scan);

@@ -22,7 +22,7 @@ import { typesetLatex } from './latex.js';
 import outputCSS from './output.css';
 import { redrawDiagrams, whenDiagramsDrawn } from '../shared/diagrams.js';
 import { whenMathTypeset } from '../shared/math.js';
-import { addReadingAids, cancelOutline, reserveOutline } from '../shared/reading.js';
+import { addReadingAids, cancelOutline, expectsOutline, outlineLikely, reserveOutline, reserveOutlineColumn } from '../shared/reading.js';
 import { growingOutline } from '../shared/outline.js';
 import { onColorSchemeChange } from '../shared/theme.js';
 
@@ -139,6 +139,11 @@ function earlyLanguage(text, span) {
 // the cells reach this many screens below the top of the window.
 const earlyCellsAhead = 16;
 const earlyScreensAhead = 3;
+// How much of the text must have arrived, without the headings an outline needs, before the
+// first cells are shown without its column: about a screen of ordinary cells, or a few cells
+// with large outputs.
+const earlyOutlineSettledCells = 16;
+const earlyOutlineSettledLength = 1 << 20;
 
 function cellContext(language) {
   return { language, outputStyles: outputStyleSheet(), renderMarkdown, typesetLatex };
@@ -269,10 +274,13 @@ function startEarly() {
       shown.scheduler.more();
       return;
     }
-    // The outline's column would move every cell shown before it: wait until it is known to
-    // be wanted (whether it is not is only known from the whole text).
-    const outlineFrame = reserveOutline(main, markdownSoFar());
-    if (!outlineFrame) return;
+    // The outline's column would move every cell shown before it: it is reserved, or not,
+    // before the first cell, from the Markdown arrived so far. The whole text has the last
+    // word: if it decides otherwise, the page is shown afresh (see openAndShow).
+    const settled = arriving.scan.cells.length >= earlyOutlineSettledCells || arriving.text().length >= earlyOutlineSettledLength;
+    const likely = outlineLikely(markdownSoFar(), { settled });
+    if (likely === null) return;
+    const outlineFrame = likely ? reserveOutlineColumn(main) : null;
     installMarkdownStyles(document);
     reserveHeader();
     shown = showCells(main, {
@@ -347,7 +355,12 @@ function openAndShow(main, earlier, discardShown, stillShown) {
   }
   const { notebook } = read;
   let shown = stillShown();
-  if (shown && !(read.continuesEarlier && notebook.language === shown.context.language && !notebook.problems.length)) {
+  const agrees = (early) =>
+    read.continuesEarlier &&
+    notebook.language === early.context.language &&
+    !notebook.problems.length &&
+    Boolean(early.outlineFrame) === expectsOutline(markdownSources(notebook));
+  if (shown && !agrees(shown)) {
     discardShown();
     shown = null;
   }

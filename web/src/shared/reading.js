@@ -7,6 +7,13 @@
 //   reserveOutline(content, texts, {label}) -> frame | null: when the Markdown texts are long
 //       and hold headings, the outline column is made at once (empty), before the text is
 //       shown, so that the text never reflows when the outline arrives
+//   expectsOutline(texts) -> boolean: whether reserveOutline makes the column for these texts
+//   outlineLikely(texts, {settled}) -> boolean | null: for a document still arriving, whether
+//       to reserve the column now: true when the texts so far want it, or already hold enough
+//       headings for it (most such documents go on to want it; the caller checks against the
+//       whole text); false when `settled` (enough has arrived) without those headings; null
+//       while it is too early to tell
+//   reserveOutlineColumn(content, {label}) -> frame: the column, made unconditionally
 //   cancelOutline(frame): takes a reserved column away (the document could not be shown)
 //   outlineAhead(content, makeHeadings, {label, frame}) -> Promise<outline | null>: right after
 //       the page's first screen is shown, fills the reserved frame from the stand-in headings
@@ -28,16 +35,31 @@ const LONG_TEXT = 3000;
 const HEADING_LINE = /^ {0,3}#{1,6}(?:[ \t]|$)/gm;
 
 // Counts heading lines only up to what the decision needs: cheap even for megabytes of text.
-function expectsOutline(texts) {
+function countTowardsOutline(texts) {
   let length = 0;
   let headings = 0;
   for (const text of texts) {
     length += text.length;
     HEADING_LINE.lastIndex = 0;
     while (headings < MIN_HEADINGS && HEADING_LINE.exec(text)) headings += 1;
-    if (headings >= MIN_HEADINGS && length >= LONG_TEXT) return true;
+    if (headings >= MIN_HEADINGS && length >= LONG_TEXT) break;
   }
-  return false;
+  return { headings, long: length >= LONG_TEXT };
+}
+
+export function expectsOutline(texts) {
+  const { headings, long } = countTowardsOutline(texts);
+  return headings >= MIN_HEADINGS && long;
+}
+
+export function outlineLikely(texts, { settled = false } = {}) {
+  const { headings } = countTowardsOutline(texts);
+  if (headings >= MIN_HEADINGS) return true;
+  return settled ? false : null;
+}
+
+export function reserveOutlineColumn(content, { label = 'Outline' } = {}) {
+  return outlineFrame(content.ownerDocument, content, label);
 }
 
 export function cancelOutline(frame) {
@@ -46,7 +68,7 @@ export function cancelOutline(frame) {
 
 export function reserveOutline(content, texts, { label = 'Outline' } = {}) {
   if (!expectsOutline(texts)) return null;
-  return outlineFrame(content.ownerDocument, content, label);
+  return reserveOutlineColumn(content, { label });
 }
 
 export function takeFrontMatter(markdown) {
