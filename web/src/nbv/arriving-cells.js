@@ -25,13 +25,12 @@ function textOf(element) {
   return only && only === element.lastChild && only.nodeType === 3 ? only.data : element.textContent;
 }
 
-// Reading the text hands the page a new string as long as all that has arrived, and the engine
-// accounts every such string to the heap (a web engine fed through a 64 KB pipe extends the text
-// hundreds of times for a 20 MB notebook; reading it each time cost seconds of copying and
-// garbage collection). So the text is read again once it has grown by half since the last read,
-// or after READ_INTERVAL_MS: the reads of a whole notebook then add up to a few times its length,
-// and cells are found at most that long after they arrive.
-const GROWTH_BEFORE_READ = 0.5;
+// Reading the text hands the page a new string as long as all that has arrived. A web engine
+// fed through 64 KB pieces extends the text hundreds of times for a 20 MB notebook, and reading
+// it each time cost seconds of copying and garbage collection. So the text is read again once
+// READ_STEP more has arrived (or half as much again as was read), or READ_INTERVAL_MS after the
+// last read: a few dozen reads for a whole notebook, and cells found soon after they arrive.
+const READ_STEP = 1 << 20;
 const READ_INTERVAL_MS = 100;
 
 export function watchArrivingCells(findElement, onCells) {
@@ -48,7 +47,8 @@ export function watchArrivingCells(findElement, onCells) {
     const element = findElement();
     const size = element ? textLength(element) : 0;
     const now = performance.now();
-    if (size !== length && (size - length >= length * GROWTH_BEFORE_READ || now - readAt >= READ_INTERVAL_MS)) {
+    const grown = size - length;
+    if (grown && (grown >= Math.min(READ_STEP, length / 2) || now - readAt >= READ_INTERVAL_MS)) {
       length = size;
       readAt = now;
       text = textOf(element);
