@@ -6,9 +6,10 @@
 
 namespace {
 
-// Reports "first-text <epoch ms>" two frames after the page's text is in the document (so it
-// has been painted), watching from the document's creation on, then "ready <state>" once the page
-// marks itself ready.
+// Reports "first-text <epoch ms>" once the first frame that holds the page's text is painted
+// (in the task right after that frame, so that work the page starts after its first paint does
+// not count), watching from the document's creation on, then "ready <state>" once the page marks
+// itself ready.
 const char kProbeScript[] = R"JS((() => {
   const channel = %1;
   const send = (text) => console.info(channel + text);
@@ -53,19 +54,22 @@ const char kProbeScript[] = R"JS((() => {
     })(),
   });
   let textSent = false;
-  const poll = () => {
+  const sendFirstText = () => setTimeout(() => send('first-text ' + Date.now()), 0);
+  // `inFrame`: called at the start of a frame, which then holds what the document holds now and
+  // is painted before any task that comes after it.
+  const poll = (inFrame) => {
     if (!textSent && hasText()) {
       textSent = true;
-      requestAnimationFrame(() => requestAnimationFrame(() => send('first-text ' + Date.now())));
+      inFrame ? sendFirstText() : requestAnimationFrame(sendFirstText);
     }
     if (document.documentElement?.dataset.lumivaleReady === 'true') {
       const report = () => send('ready ' + JSON.stringify(state()));
-      textSent ? requestAnimationFrame(() => requestAnimationFrame(report)) : setTimeout(poll, 16);
+      textSent ? requestAnimationFrame(() => requestAnimationFrame(report)) : setTimeout(() => poll(false), 16);
       return;
     }
-    requestAnimationFrame(poll);
+    requestAnimationFrame(() => poll(true));
   };
-  poll();
+  poll(false);
 })();)JS";
 
 } // namespace
