@@ -368,24 +368,33 @@ describe('Notebook page while its JSON arrives', { skip: resourcesSkip }, () => 
 
   test('the outline\'s column is reserved, or not, before the first cell, and the whole text has the last word', async () => {
     const heading = (index) => JSON.stringify({ cell_type: 'markdown', metadata: {}, source: `# Part ${index}\nShort.` });
-    const code = (index, lines) => JSON.stringify({ cell_type: 'code', execution_count: index, metadata: {}, source: `x = ${index}`, outputs: [{ output_type: 'stream', name: 'stdout', text: `${index}\n`.repeat(lines) }] });
-    const codes = (count, lines = 40) => Array.from({ length: count }, (_, index) => code(index + 1, lines));
+    const headings = [heading(1), heading(2), heading(3)];
+    const code = (index) => JSON.stringify({ cell_type: 'code', execution_count: index, metadata: {}, source: `x = ${index}`, outputs: [] });
+    const codes = (count) => Array.from({ length: count }, (_, index) => code(index + 1));
+    // Over a megabyte of output that shows as one small image.
+    const heavyImage = Buffer.concat([Buffer.from(pixel, 'base64'), Buffer.alloc(900 * 1024)]).toString('base64');
+    const heavy = JSON.stringify({ cell_type: 'code', execution_count: 9, metadata: {}, source: 'plot()', outputs: [{ output_type: 'display_data', metadata: {}, data: { 'image/png': heavyImage } }] });
+    const longOutput = JSON.stringify({ cell_type: 'code', execution_count: 9, metadata: {}, source: 'x', outputs: [{ output_type: 'stream', name: 'stdout', text: 'x'.repeat(20000) }] });
     const cases = [
-      // Three headings, their long Markdown further on: shown at once, the column reserved.
-      { name: 'headings first', list: [heading(1), heading(2), heading(3), ...codes(4), ...texts(cells(1, 8))], firstCount: 7, early: true, last: true },
-      // Three headings and never enough Markdown for an outline: the column reserved early goes
-      // with the early cells, and the page is the one the whole text gives.
-      { name: 'headings, little Markdown', list: [heading(1), heading(2), heading(3), ...codes(8, 1)], firstCount: 7, early: true, last: false },
-      // A screen of code without headings: shown without the column; the outline that the
+      // Three headings and little Markdown yet, the text still short: nothing is shown before
+      // the column is known to be wanted (a small notebook is soon there whole).
+      { name: 'small, undecided', list: [...headings, longOutput, ...texts(cells(1, 8))], firstCount: 4, shown: false, early: false, last: true },
+      // A megabyte in, three headings: shown with the column, which the long Markdown further
+      // on wants.
+      { name: 'big, headings first', list: [...headings, heavy, ...texts(cells(1, 8))], firstCount: 4, shown: true, early: true, last: true },
+      // The same guess, but the whole text never has Markdown enough for an outline: the page
+      // is the one the whole text gives, without the column.
+      { name: 'big, headings, little Markdown', list: [...headings, heavy, ...codes(3)], firstCount: 4, shown: true, early: true, last: false },
+      // A megabyte in without headings: shown without the column; the outline that the
       // Markdown further on wants comes with the whole text.
-      { name: 'no headings first', list: [...codes(20), ...texts(cells(1, 8))], firstCount: 18, early: false, last: true },
+      { name: 'big, no headings first', list: [heavy, ...codes(3), ...texts(cells(1, 8))], firstCount: 4, shown: true, early: false, last: true },
     ];
-    for (const { name, list, firstCount, early, last } of cases) {
+    for (const { name, list, firstCount, shown, early, last } of cases) {
       const { json, cut } = notebookText(list, defaultTail, firstCount);
       const { page, errors, during, finished } = await pageInTwoParts(json.slice(0, cut), json.slice(cut), (page) => page.evaluate(arrivingState));
       try {
         assert.equal(during.loading, true, name);
-        assert.ok(during.cells > 0, `${name}: cells are shown while the text arrives`);
+        assert.equal(during.cells > 0, shown, `${name}: cells shown while the text arrives`);
         assert.equal(during.outline, early, `${name}: the outline's column while the text arrives`);
         assert.deepEqual(errors, [], name);
         assert.equal(/lumivale-with-outline/.test(finished), last, `${name}: the finished page's outline`);

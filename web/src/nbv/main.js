@@ -139,11 +139,10 @@ function earlyLanguage(text, span) {
 // the cells reach this many screens below the top of the window.
 const earlyCellsAhead = 16;
 const earlyScreensAhead = 3;
-// How much of the text must have arrived, without the headings an outline needs, before the
-// first cells are shown without its column: about a screen of ordinary cells, or a few cells
-// with large outputs.
-const earlyOutlineSettledCells = 16;
-const earlyOutlineSettledLength = 1 << 20;
+// How much of the text must have arrived before the first cells are shown on a guess about the
+// outline (see outlineLikely): a few cells with large outputs. A smaller notebook is there whole
+// soon enough, and its page is never shown twice.
+const earlyOutlineGuessLength = 1 << 20;
 
 function cellContext(language) {
   return { language, outputStyles: outputStyleSheet(), renderMarkdown, typesetLatex };
@@ -275,9 +274,10 @@ function startEarly() {
       return;
     }
     // The outline's column would move every cell shown before it: it is reserved, or not,
-    // before the first cell, from the Markdown arrived so far. The whole text has the last
-    // word: if it decides otherwise, the page is shown afresh (see openAndShow).
-    const settled = arriving.scan.cells.length >= earlyOutlineSettledCells || arriving.text().length >= earlyOutlineSettledLength;
+    // before the first cell, from the Markdown arrived so far; in a big notebook, on a guess
+    // once a megabyte has arrived. The whole text has the last word: if it decides otherwise,
+    // the page is shown afresh (see openAndShow).
+    const settled = arriving.text().length >= earlyOutlineGuessLength;
     const likely = outlineLikely(markdownSoFar(), { settled });
     if (likely === null) return;
     const outlineFrame = likely ? reserveOutlineColumn(main) : null;

@@ -9,10 +9,10 @@
 //       shown, so that the text never reflows when the outline arrives
 //   expectsOutline(texts) -> boolean: whether reserveOutline makes the column for these texts
 //   outlineLikely(texts, {settled}) -> boolean | null: for a document still arriving, whether
-//       to reserve the column now: true when the texts so far want it, or already hold enough
-//       headings for it (most such documents go on to want it; the caller checks against the
-//       whole text); false when `settled` (enough has arrived) without those headings; null
-//       while it is too early to tell
+//       to reserve the column now: true when the texts so far want it; null (wait) otherwise,
+//       until `settled` (so much has arrived that the reader should not wait longer): then a
+//       guess, true when the texts hold enough headings (most such documents go on to want the
+//       outline; the caller checks against the whole text)
 //   reserveOutlineColumn(content, {label}) -> frame: the column, made unconditionally
 //   cancelOutline(frame): takes a reserved column away (the document could not be shown)
 //   outlineAhead(content, makeHeadings, {label, frame}) -> Promise<outline | null>: right after
@@ -53,9 +53,9 @@ export function expectsOutline(texts) {
 }
 
 export function outlineLikely(texts, { settled = false } = {}) {
-  const { headings } = countTowardsOutline(texts);
-  if (headings >= MIN_HEADINGS) return true;
-  return settled ? false : null;
+  const { headings, long } = countTowardsOutline(texts);
+  if (headings >= MIN_HEADINGS && long) return true;
+  return settled ? headings >= MIN_HEADINGS : null;
 }
 
 export function reserveOutlineColumn(content, { label = 'Outline' } = {}) {
