@@ -318,6 +318,11 @@ void PreviewFolder::writeFolder(const PreviewWire::Reply& reply) {
     writeFile(staging_ / attachment.identifier, attachment.data);
 
   const fs::path standalonePath = staging_ / "Standalone.html";
+  // Without attachments there is nothing for a resolver to resolve, so the standalone page is
+  // the page itself: a second name for Preview.html, and the page's bytes are written once.
+  // Where the file system has no hard links, it is written out as for any other reply.
+  if (reply.attachments.empty() && ::link(pagePath.c_str(), standalonePath.c_str()) == 0)
+    return;
   const std::string script = resolverScript(reply);
   if (!pageInFile) {
     // The standalone page is written in three parts rather than assembled as a second copy.

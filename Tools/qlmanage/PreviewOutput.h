@@ -32,7 +32,9 @@ std::size_t insertionPoint(std::string_view page);
 // Standalone.html is the page with a resolver script inserted at the very start of <head>,
 // before the page's own policy and scripts: globalThis.lumivaleResolveAttachment(id) returns a
 // data: URL for each attachment (null for unknown identifiers), so "cid:" references resolve in
-// any browser.
+// any browser. A reply without attachments needs no resolver (a page opened from a file treats
+// every "cid:" reference as unavailable): its Standalone.html is a hard link to Preview.html
+// where the file system allows one.
 class PreviewFolder {
 public:
   // Creates the staging folder; throws std::runtime_error when it cannot.

@@ -381,13 +381,36 @@ describe('Markdown page resources', { skip: resourcesSkip }, () => {
     }
   });
 
-  test('without the hook, cid: references are left for the panel', { skip: skipReason }, async () => {
-    const result = await openPage(browser, renderFixture('attachments'));
+  // Without the hook, a presenter that serves cid: itself (the panel, here any address that is
+  // not a file) gets the references as they are; a page opened from a file, where nothing can
+  // serve them, shows each as an unavailable image.
+  test('without the hook, cid: references are left for a presenter that serves them', { skip: skipReason }, async () => {
+    const file = renderFixture('attachments');
+    const served = await browser.newPage();
     try {
-      assert.equal(result.ready, true);
-      const sources = await result.page.evaluate(() =>
+      await served.route('http://presenter.invalid/**', (route) =>
+        route.fulfill({ contentType: 'text/html; charset=utf-8', body: readFileSync(file) }));
+      await served.goto('http://presenter.invalid/attachments.html');
+      await served.waitForFunction(() => document.documentElement.dataset.lumivaleReady === 'true');
+      const sources = await served.evaluate(() =>
         [...document.querySelectorAll('#lumivale-content img')].map((img) => img.getAttribute('src')));
       assert.deepEqual(sources, ['cid:lumivale-asset-0', 'cid:lumivale-asset-7']);
+    } finally {
+      await served.close();
+    }
+
+    const result = await openPage(browser, file);
+    try {
+      assert.equal(result.ready, true);
+      const dom = await result.page.evaluate(() => ({
+        images: document.querySelectorAll('#lumivale-content img').length,
+        placeholders: [...document.querySelectorAll('.lumivale-image-placeholder')].map((p) => p.textContent),
+      }));
+      assert.equal(dom.images, 0);
+      assert.equal(dom.placeholders.length, 2);
+      assert.match(dom.placeholders[0], /A resolved chart/);
+      assert.match(dom.placeholders[1], /An unresolvable chart/);
+      assert.deepEqual(result.requests, [], 'the page asked for a cid: address');
     } finally {
       await result.page.close();
     }

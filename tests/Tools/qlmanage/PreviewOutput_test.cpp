@@ -8,6 +8,7 @@
 #include <map>
 #include <sstream>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -150,4 +151,41 @@ TEST_F(PreviewOutputTest, AnUnfinishedFolderLeavesNothingBehind) {
     EXPECT_EQ(contents(root_ / "file").size(), 2u); // the staging folder and its page
   }
   EXPECT_TRUE(contents(root_ / "file").empty());
+}
+
+// A reply without attachments has nothing to resolve: its standalone page is Preview.html under
+// a second name, not a second copy, whether the page came with the reply or into the page file.
+// Replacing such a folder (and being replaced by one with attachments) leaves only the new one.
+TEST_F(PreviewOutputTest, AReplyWithoutAttachmentsWritesItsPageOnce) {
+  PreviewWire::Reply reply = replyWith("<!DOCTYPE html><head><title>t</title></head><p>page");
+  reply.attachments.clear();
+  auto sameFile = [](const fs::path& folder) {
+    struct stat page {};
+    struct stat standalone {};
+    EXPECT_EQ(::stat((folder / "Preview.html").c_str(), &page), 0);
+    EXPECT_EQ(::stat((folder / "Standalone.html").c_str(), &standalone), 0);
+    return page.st_ino == standalone.st_ino && page.st_dev == standalone.st_dev;
+  };
+
+  const fs::path fromMemory = PreviewOutput::writePreviewFolder(root_ / "memory", "a.md", reply);
+  EXPECT_TRUE(sameFile(fromMemory));
+  EXPECT_EQ(contents(fromMemory).at("Standalone.html"), reply.data);
+
+  for (int round = 0; round < 2; ++round) {
+    PreviewOutput::PreviewFolder folder(root_ / "file", "a.md");
+    receive(folder.pageFile(), reply.data);
+    PreviewWire::Reply withoutPage = reply;
+    withoutPage.data.clear();
+    const fs::path fromFile = folder.finish(withoutPage);
+    EXPECT_TRUE(sameFile(fromFile));
+    EXPECT_EQ(contents(fromFile), contents(fromMemory));
+  }
+  EXPECT_EQ(contents(root_ / "file").size(), 4u); // the folder and its three files
+
+  const fs::path withAttachment =
+      PreviewOutput::writePreviewFolder(root_ / "file", "a.md", replyWith(reply.data));
+  EXPECT_FALSE(sameFile(withAttachment));
+  EXPECT_THAT(contents(withAttachment).at("Standalone.html"),
+              testing::HasSubstr("\"lumivale-asset-0\":\"data:image/png;base64,"));
+  EXPECT_EQ(contents(root_ / "file").size(), 5u);
 }

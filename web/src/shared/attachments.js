@@ -5,9 +5,10 @@
 // Run it on sanitized content while it is still a detached fragment, so that the browser never
 // requests a cid: URL it cannot load. For every <img src> and every srcset candidate (<img>,
 // <source>) that starts with "cid:", `resolve(id)` (id without "cid:") gives the URL to use.
-// Without a resolver, cid: URLs stay as they are (the preview panel resolves them itself).
-// With one, an image it cannot resolve loses its src (kept in data-lumivale-address) and
-// replaceUnavailableImages() shows a placeholder for it.
+// Without a resolver, cid: URLs stay as they are (the preview panel resolves them itself),
+// except in a page opened from a file: nothing serves cid: there, so every reference is one
+// that cannot be resolved. An image that is not resolved loses its src (kept in
+// data-lumivale-address) and replaceUnavailableImages() shows a placeholder for it.
 
 const CID = /^\s*cid:/i;
 
@@ -37,8 +38,13 @@ function resolveSrcset(resolve, srcset) {
   return candidates.join(', ');
 }
 
+const nothingResolves = () => null;
+
 export function resolveAttachmentURLs(root, resolve = globalThis.lumivaleResolveAttachment) {
-  if (typeof resolve !== 'function') return;
+  if (typeof resolve !== 'function') {
+    if (globalThis.location?.protocol !== 'file:') return;
+    resolve = nothingResolves;
+  }
   for (const image of root.querySelectorAll('img[src]')) {
     const source = image.getAttribute('src');
     if (!CID.test(source)) continue;
