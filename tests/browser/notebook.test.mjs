@@ -549,6 +549,7 @@ describe('Notebook page images', { skip: skipReason }, () => {
           loading: image.loading,
           decoding: image.decoding,
           loaded: image.naturalWidth > 0,
+          handed: image.hasAttribute('src'),
         }));
         for (const cell of cells) cell.style.removeProperty('content-visibility');
         return found;
@@ -562,9 +563,22 @@ describe('Notebook page images', { skip: skipReason }, () => {
       // The image on the first screen is shown (its decoding may finish a moment after ready).
       await result.page.waitForFunction(() => document.querySelector('img.nbv-image').naturalWidth === 320, null, { timeout: 10000 });
       assert.equal(images.at(-1).loaded, false, 'an image far below the screen was loaded at once');
+      // Far below, an image has not even been given its data yet.
+      assert.equal(images.at(-1).handed, false, 'an image far below the screen was given its data at once');
+      assert.equal(images[0].handed, true);
       await result.page.evaluate(() => [...document.querySelectorAll('img.nbv-image')].at(-1).scrollIntoView());
       await result.page.waitForFunction(() => [...document.querySelectorAll('img.nbv-image')].at(-1).naturalWidth === 320);
       await screenshot(result.page, 'notebook-lazy-images');
+      // Printing gives every image its data, those the reader never came near included.
+      const waiting = await result.page.evaluate(() => {
+        scrollTo(0, 0);
+        const before = [...document.querySelectorAll('img.nbv-image')].filter((image) => !image.hasAttribute('src')).length;
+        dispatchEvent(new Event('beforeprint'));
+        const after = [...document.querySelectorAll('img.nbv-image')].filter((image) => !image.hasAttribute('src')).length;
+        return { before, after };
+      });
+      assert.ok(waiting.before > 0, 'every image had its data before printing: nothing tested');
+      assert.equal(waiting.after, 0);
     });
   });
 });

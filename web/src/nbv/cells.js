@@ -76,8 +76,6 @@ export function renderCell(cell, context) {
   // Markdown (cells and text/markdown outputs) reports its own deferred work.
   const cellContext = {
     ...context,
-    // Work on an output that can wait until the cell is enhanced (near the screen first).
-    defer: (task) => enhancers.push(task),
     renderMarkdown: (text) => {
       const { node, enhance } = context.renderMarkdown(text);
       if (enhance) enhancers.push(enhance);

@@ -261,8 +261,10 @@ function startEarly() {
     if (!frame || getComputedStyle(frame.nav).position !== 'fixed') return false;
     return frame.list.clientHeight > 0 && frame.list.scrollHeight <= frame.list.clientHeight;
   };
+  let ended = false;
   const moreIfNear = () => {
-    if (!shown) return;
+    // Once the whole text is there, every cell is available: nothing to measure for.
+    if (!shown || ended) return;
     if (main.getBoundingClientRect().bottom > window.innerHeight * earlyScreensAhead && !outlineShort()) return;
     limit = shown.scheduler.laidOut + earlyCellsAhead;
     shown.scheduler.more();
@@ -296,6 +298,7 @@ function startEarly() {
   early = {
     // Ends the watch: what was found and read, and what is shown.
     end() {
+      ended = true;
       arriving.stop();
       window.removeEventListener('scroll', moreIfNear);
       return { spans: arriving.scan.cells.slice(0, read.length), cells: read, scan: arriving.scan, shown };

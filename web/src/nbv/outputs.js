@@ -4,11 +4,12 @@
 //
 //   renderOutputs(cell, context) -> HTMLElement | null
 //   context = { renderMarkdown(text) -> Node, typesetLatex(text) -> Node | null,
-//               defer(task), outputStyles: CSSStyleSheet | null }
+//               outputStyles: CSSStyleSheet | null }
 
 import { ansiToFragment, applyCarriageReturns, stripAnsi } from './ansi.js';
 import { h, notice } from './dom.js';
 import { jsonView } from './json-view.js';
+import { whenNearScreen } from './near-screen.js';
 import { joinText, describeValue } from './notebook-model.js';
 import { appendTextWithNotices, omittedHTMLNotice } from './notices.js';
 import { sanitizeHTMLOutput, sanitizeSVG } from './sanitize-output.js';
@@ -129,9 +130,9 @@ function isBase64(data) {
 }
 
 // The image's data is checked and handed to the image (which parses the whole data: URL) only
-// when the cell is enhanced, near the screen first: a notebook of many large images lays out
-// its first screen without touching the others' data.
-function renderImage(mime, value, metadata, context) {
+// as the image approaches the screen: a notebook of many large images lays out all its cells
+// without touching the data of those the reader has not come near.
+function renderImage(mime, value, metadata) {
   const data = base64Of(value);
   if (!data) return notice(`This ${mime} output is empty.`, 'warning');
   const image = imageElement(null, mime, metadata, 'Output image', headerSize(mime, data));
@@ -139,8 +140,7 @@ function renderImage(mime, value, metadata, context) {
     if (isBase64(data)) image.src = `data:${mime};base64,${data}`;
     else image.replaceWith(notice(`This ${mime} image could not be decoded.`, 'warning'));
   };
-  if (context && typeof context.defer === 'function') context.defer(load);
-  else load();
+  whenNearScreen(image, load);
   return image;
 }
 
@@ -218,7 +218,7 @@ export function renderMimeBundle(data, metadata, context) {
   else if (has('image/svg+xml')) chosen = ['image/svg+xml', () => renderSVG(data['image/svg+xml'], metadata)];
   else {
     const image = imageTypes.find(has);
-    if (image) chosen = [image, () => renderImage(image, data[image], metadata, context)];
+    if (image) chosen = [image, () => renderImage(image, data[image], metadata)];
     else if (has('text/markdown')) chosen = ['text/markdown', () => context.renderMarkdown(joinText(data['text/markdown']))];
     else if (has('text/latex')) chosen = ['text/latex', () => renderLatex(data['text/latex'], context)];
     else if (has('application/json')) chosen = ['application/json', () => renderJSON(data['application/json'])];
