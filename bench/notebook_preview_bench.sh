@@ -110,7 +110,7 @@ echo "preview: in-process pipeline (render-notebook --preview, page to /dev/null
 echo "  cpu = user + system (qlmanage: with the extension process); nbconvert: jupyter nbconvert"
 echo "  --to html --stdout, page to /dev/null, one run"
 echo "qlm shm / qlm disk: the preview service end to end (extension process, pipe, preview folder"
-echo "  with Preview.html and Standalone.html written to /dev/shm / to $(df --output=source "$work" | tail -1));"
+echo "  with Preview.html and Standalone.html, a link to it without attachments, written to /dev/shm / to $(df --output=source "$work" | tail -1));"
 echo "  peak MB = largest of qlmanage and the extension (to /dev/shm)"
 echo "speedup: nbconvert time / preview time, (shm) / qlmanage -o to /dev/shm; xsize = peak memory / file size"
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
