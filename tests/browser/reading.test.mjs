@@ -215,12 +215,12 @@ for (const colorScheme of ['light', 'dark']) {
 // A document long enough to be built a run of blocks at a time, with headings of every kind the
 // outline must name as the page does: duplicates, emoji shortcodes, code, mathematics, and lines
 // inside code that only look like headings. `extra` goes into the middle of the document.
-function longDocument(extra = '') {
+function longDocument(extra = '', { math = true } = {}) {
   const prose = 'Words of a section that go on for a while so that the document grows long. '.repeat(12);
   let text = '# Long guide\n\n';
   for (let n = 0; n < 80; n += 1) {
     if (n === 40) text += extra;
-    text += `## Part ${n} :rocket: with \`code\` and $x^${n}$\n\n${prose}\n\n### Notes\n\n${prose}\n\n`;
+    text += `## Part ${n} :rocket: with \`code\`${math ? ` and $x^${n}$` : ''}\n\n${prose}\n\n### Notes\n\n${prose}\n\n`;
     text += '```python\n# not a heading\nprint(1)\n```\n\n';
   }
   return text;
@@ -237,9 +237,13 @@ function renderLong(name, text) {
 // Runs in the page before its scripts: when the outline got its first entry and when the
 // document's last heading was shown; the first entry element is kept to see whether it stays.
 function watchOutline() {
-  window.__outline = { firstEntry: null, lastHeading: null, entry: null };
+  window.__outline = { firstEntry: null, lastHeading: null, entry: null, firstText: null, entriesWithText: 0 };
   new MutationObserver(() => {
     const now = performance.now();
+    if (window.__outline.firstText === null && document.querySelector('#lumivale-content > *')) {
+      window.__outline.firstText = now;
+      window.__outline.entriesWithText = document.querySelectorAll('.lumivale-outline li').length;
+    }
     const entry = document.querySelector('.lumivale-outline li');
     if (entry && !window.__outline.entry) Object.assign(window.__outline, { entry, firstEntry: now });
     if (!window.__outline.lastHeading && document.querySelector('#lumivale-content h2[id^="part-79"]')) window.__outline.lastHeading = now;
@@ -260,6 +264,15 @@ const outlineAgainstHeadings = (page) =>
       sameFirstEntry: nav.querySelector('li') === window.__outline.entry,
       firstEntry: window.__outline.firstEntry,
       lastHeading: window.__outline.lastHeading,
+      firstText: window.__outline.firstText,
+      entriesWithText: window.__outline.entriesWithText,
+      // How many entries the column shows, scrolled to its top.
+      entriesInSight: (() => {
+        const list = nav.querySelector('ol');
+        list.scrollTop = 0;
+        const bottom = list.getBoundingClientRect().bottom;
+        return [...list.children].filter((item) => item.getBoundingClientRect().top < bottom).length;
+      })(),
     };
   });
 
@@ -290,6 +303,26 @@ describe('Outline of a long Markdown document', { skip: markdown.skipReason }, (
         heading.scrollIntoView();
       });
       await result.page.waitForFunction(() => document.querySelector('.lumivale-outline [aria-current]')?.getAttribute('href') === '#notes-30');
+    } finally {
+      await result.page.close();
+    }
+  });
+
+  test('shows the entries in sight with the first text, and the rest once it is painted', async () => {
+    const result = await openPage(browser, renderLong('long-plain', longDocument('', { math: false })), {
+      viewport: { width: 1280, height: 900 }, beforeLoad: (page) => page.addInitScript(watchOutline),
+    });
+    try {
+      assertCleanLoad(result);
+      const dom = await outlineAgainstHeadings(result.page);
+      assert.equal(dom.headings.length, 161);
+      // Ids stay unique across the entries made before and after the first paint.
+      assert.deepEqual(dom.entries, dom.headings);
+      assert.deepEqual(dom.entries[60], ['#notes-29', 'Notes']);
+      assert.equal(dom.firstEntry, dom.firstText, 'the outline came after the first text');
+      assert.ok(dom.entriesWithText >= dom.entriesInSight && dom.entriesInSight > 20, `${dom.entriesWithText} entries with the text, ${dom.entriesInSight} in sight`);
+      assert.ok(dom.entriesWithText < dom.entries.length, 'every entry was made before the first paint');
+      assert.ok(dom.sameFirstEntry, 'the outline was built twice');
     } finally {
       await result.page.close();
     }

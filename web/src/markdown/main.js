@@ -5,7 +5,7 @@
 
 import { redrawDiagrams } from '../shared/diagrams.js';
 import { addReadingAids, cancelOutline, outlineAhead, reserveOutline, takeFrontMatter } from '../shared/reading.js';
-import { headingsOfMarkdown, renderMarkdownInto, renderMarkdownProgressively, showPlainText } from '../shared/markdown.js';
+import { headingRunsOfMarkdown, renderMarkdownInto, renderMarkdownProgressively, showPlainText } from '../shared/markdown.js';
 import { installSharedStyles, onColorSchemeChange } from '../shared/theme.js';
 
 // The renderer embeds the Markdown as one JSON string literal inside
@@ -59,7 +59,7 @@ async function main() {
       await renderMarkdownProgressively(content, parts.body, {
         beforeInsert: parts.beforeInsert,
         afterInsert() {
-          ahead = outlineAhead(content, () => headingsOfMarkdown(parts.body), { frame: outlineFrame });
+          ahead = outlineAhead(content, (firstCount) => headingRunsOfMarkdown(parts.body, { firstCount }), { frame: outlineFrame });
         },
       });
       readingAids = addReadingAids(content, { frame: outlineFrame, ahead });

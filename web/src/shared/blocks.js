@@ -12,6 +12,7 @@
 //       when the definition comes in a later piece.
 //   headingLines(text) -> the ATX heading lines ("## Title") that start a top-level block, outside
 //       fenced code, HTML comments and display mathematics, in document order
+//   eachHeadingLine(text) -> the same lines one at a time, reading the text only as far as asked
 //   pieceConverter(library, text, makeParser) -> (piece) => HTML: converts the pieces of `text`
 //       with one parser (from makeParser(), a marked instance) whose reference-link definitions
 //       are shared by every piece and known before the first.
@@ -24,7 +25,13 @@ const VOID_ELEMENTS = new Set([
   'area', 'base', 'br', 'col', 'embed', 'hr', 'img', 'input', 'link', 'meta', 'source', 'track', 'wbr',
 ]);
 const LINK_DEFINITION = /^ {0,3}\[(?!\^)(?:\\.|[^\\\]])+\]:/;
+
+// Line ends as "\n" only; most texts have no other kind, and are taken as they are.
+const withNewlines = (text) => (text.includes('\r') ? text.replace(/\r\n?/g, '\n') : text);
 const DEFINITION_CONTINUATION = /^[ \t]+\S/;
+
+// Fences (` ~), comments and raw HTML (<), display mathematics ($$) and environments (\\begin).
+const STATE_CHARACTERS = /[`~<$\\]/;
 
 // Line-by-line state of the constructs that may hold blank lines and column-0 text.
 function blockScanner() {
@@ -48,6 +55,8 @@ function blockScanner() {
         if (line.includes('-->')) inComment = false;
         return false;
       }
+      // Most lines are prose, with none of the characters that open or close the states below.
+      if (!STATE_CHARACTERS.test(line)) return false;
       const opening = FENCE.exec(line);
       if (opening && !(opening[1][0] === '`' && line.slice(opening[0].length).includes('`'))) {
         fence = opening[1];
@@ -82,7 +91,7 @@ function blockScanner() {
 
 // Pieces one at a time (the first is ready without reading the rest of the text).
 export function* markdownPieces(text, { firstSize = 8000, size = 16000 } = {}) {
-  const source = String(text).replace(/\r\n?/g, '\n');
+  const source = withNewlines(String(text));
   const scanner = blockScanner();
   let first = true;
   let start = 0;
@@ -105,19 +114,22 @@ export function* markdownPieces(text, { firstSize = 8000, size = 16000 } = {}) {
 
 const ATX_HEADING = /^ {0,3}#{1,6}(?:[ \t]|$)/;
 
-export function headingLines(text) {
-  const source = String(text).replace(/\r\n?/g, '\n');
+export function* eachHeadingLine(text) {
+  const source = withNewlines(String(text));
   const scanner = blockScanner();
-  const found = [];
   for (let at = 0; at < source.length; ) {
     const newline = source.indexOf('\n', at);
     const end = newline < 0 ? source.length : newline;
     const line = source.slice(at, end);
-    if (line.includes('#') && !scanner.opaque() && ATX_HEADING.test(line)) found.push(line);
+    const heading = line.includes('#') && !scanner.opaque() && ATX_HEADING.test(line);
     scanner.line(line);
     at = end + 1;
+    if (heading) yield line;
   }
-  return found;
+}
+
+export function headingLines(text) {
+  return [...eachHeadingLine(text)];
 }
 
 export function splitMarkdownBlocks(text, sizes) {
@@ -125,7 +137,7 @@ export function splitMarkdownBlocks(text, sizes) {
 }
 
 export function linkDefinitionLines(text) {
-  const lines = String(text).replace(/\r\n?/g, '\n').split('\n');
+  const lines = withNewlines(String(text)).split('\n');
   const scanner = blockScanner();
   const found = [];
   for (let i = 0; i < lines.length; i += 1) {
@@ -157,7 +169,7 @@ export function pieceConverter(library, text, makeParser) {
       },
     },
   });
-  if (/^ {0,3}\[[^\]\n]+\]:/m.test(text)) {
+  if (text.includes(']:') && /^ {0,3}\[[^\]\n]+\]:/m.test(text)) {
     const definitions = linkDefinitionLines(text);
     if (definitions) parser.parse(definitions);
   }

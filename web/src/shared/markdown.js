@@ -22,14 +22,16 @@
 //       time: the first screen is shown at once and the rest follows in short tasks, so the
 //       page never stops responding. Options as above (beforeInsert sees the first piece).
 //       afterInsert is called once the first piece is in place.
-//   headingsOfMarkdown(markdownText, {idPrefix, math}) -> [detached heading element]: the
-//       document's ATX headings as the page shows them (text, ids), without converting the
-//       rest; what a long document's outline is made from before all of it is built.
+//   headingRunsOfMarkdown(markdownText, {idPrefix, math, firstCount}) -> iterator of
+//       [detached heading element]: the document's ATX headings as the page shows them (text,
+//       ids), without converting the rest; what a long document's outline is made from before
+//       all of it is built. In two runs: the first `firstCount` headings, then the others (read
+//       and converted only when asked for), with the ids one conversion of all gives.
 //   showPlainText(container, text): the fallback view.
 
 import { addHeadingAnchors, isolateDocumentIds } from './anchors.js';
 import { resolveAttachmentURLs } from './attachments.js';
-import { headingLines, markdownPieces, pieceConverter } from './blocks.js';
+import { eachHeadingLine, markdownPieces, pieceConverter } from './blocks.js';
 import { renderDiagrams, mermaidContainerExtension } from './diagrams.js';
 import { addCopyButtons } from './copy-button.js';
 import { emojiExtension } from './emoji.js';
@@ -51,14 +53,31 @@ export function markdownToHTML(markdownText, { idPrefix = '', math = true } = {}
   return markdownParser(library, { idPrefix, math }).parse(String(markdownText ?? ''));
 }
 
-export function headingsOfMarkdown(markdownText, { idPrefix = '', math = true } = {}) {
-  const lines = headingLines(String(markdownText ?? ''));
+// Heading lines converted together; ids stay unique across the runs through `usedIds`.
+function headingsOfLines(lines, { idPrefix, math, usedIds }) {
   const html = lines.length ? markdownToHTML(lines.join('\n\n'), { idPrefix, math }) : null;
   if (html === null) return [];
   const fragment = sanitizeToFragment(html);
-  finishMarkdownFragment(fragment, { idPrefix });
+  finishMarkdownFragment(fragment, { idPrefix, usedIds });
   if (math) typesetMath(fragment);
   return [...fragment.querySelectorAll('h1, h2, h3, h4, h5, h6')];
+}
+
+export function* headingRunsOfMarkdown(markdownText, { idPrefix = '', math = true, firstCount = Infinity } = {}) {
+  const lines = eachHeadingLine(String(markdownText ?? ''));
+  const usedIds = new Set();
+  const first = [];
+  for (let line = lines.next(); !line.done; line = lines.next()) {
+    first.push(line.value);
+    if (first.length >= firstCount) break;
+  }
+  const firstHeadings = headingsOfLines(first, { idPrefix, math, usedIds });
+  yield firstHeadings;
+  // Asked for later (the page's KaTeX has run by then, say): formulas the first run left
+  // waiting are typeset now, so that every heading's words are final.
+  if (math) for (const heading of firstHeadings) typesetMath(heading);
+  const rest = [...lines];
+  if (rest.length) yield headingsOfLines(rest, { idPrefix, math, usedIds });
 }
 
 export function showPlainText(container, text) {

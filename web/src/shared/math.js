@@ -10,6 +10,7 @@
 //       never thrown), at once or, while the page's KaTeX is still inert, right after the text
 //       is painted; without KaTeX the TeX source stays readable between its delimiters.
 //   whenMathTypeset() -> Promise: resolves once no formula is waiting to be typeset.
+//   mathPending(root) -> boolean: whether a formula under root is not typeset yet.
 
 import { katexWaiting, loadedKatex, startKatex } from './katex-library.js';
 import { afterNextPaint, nextTask } from './paint.js';
@@ -194,6 +195,11 @@ export function typesetMath(root) {
     waitingTypeset = null;
   });
   return waitingTypeset;
+}
+
+// True while a formula under `root` waits for KaTeX (its TeX source still stands in its place).
+export function mathPending(root) {
+  return untypeset(root).length > 0;
 }
 
 export function whenMathTypeset() {

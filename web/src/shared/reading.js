@@ -15,10 +15,11 @@
 //       outline; the caller checks against the whole text)
 //   reserveOutlineColumn(content, {label}) -> frame: the column, made unconditionally
 //   cancelOutline(frame): takes a reserved column away (the document could not be shown)
-//   outlineAhead(content, makeHeadings, {label, frame}) -> Promise<outline | null>: right after
-//       the page's first screen is shown, fills the reserved frame from the stand-in headings
-//       that makeHeadings() returns (made from the Markdown of a long document whose text is
-//       still being built, see headingsOfMarkdown)
+//   outlineAhead(content, makeHeadingRuns, {label, frame}) -> Promise<outline | null>: fills the
+//       reserved frame from stand-in headings made from the Markdown of a long document whose
+//       text is still being built (see headingRunsOfMarkdown): makeHeadingRuns(firstCount)
+//       gives an iterator of runs of them, the first of `firstCount` headings. The first run's
+//       entries come with the first screen, the others right after it is shown.
 //   addReadingAids(content, {label, frame, grown, ahead}): right after the page's first screen
 //       is shown, fills the outline (or, without a frame, builds one when the rendered document
 //       is long enough; with `grown`, a growingOutline already filled in that frame, keeps it
@@ -26,9 +27,14 @@
 //       its entries match the headings shown), and makes fragment links and the URL's
 //       fragment reach their targets
 
-import { installFragmentNavigation } from './anchors.js';
+import { headingText, installFragmentNavigation } from './anchors.js';
 import { frontMatterElement, splitFrontMatter } from './front-matter.js';
+import { mathPending } from './math.js';
 import { MIN_HEADINGS, buildOutline, outlineFrame, removeOutlineFrame, wantsOutline } from './outline.js';
+
+// Less than the height of an outline entry in CSS pixels (a line of 12.5 px text and its padding
+// come to about 24): the window's height over this is more entries than the column shows.
+const OUTLINE_ENTRY_MIN_HEIGHT = 20;
 
 // About two screens of prose.
 const LONG_TEXT = 3000;
@@ -92,12 +98,30 @@ function afterNextPaint(view) {
   });
 }
 
-export async function outlineAhead(content, makeHeadings, { label = 'Outline', frame = null } = {}) {
+export async function outlineAhead(content, makeHeadingRuns, { label = 'Outline', frame = null } = {}) {
   if (!frame) return null;
   const doc = content.ownerDocument;
-  await afterNextPaint(doc.defaultView);
-  const headings = makeHeadings();
-  if (headings.length < MIN_HEADINGS || !frame.nav.isConnected) return null;
+  const view = doc.defaultView;
+  const runs = makeHeadingRuns(Math.ceil(view.innerHeight / OUTLINE_ENTRY_MIN_HEIGHT));
+  // As many entries as the column can show come with the first screen, when their words are
+  // final (a formula still waiting for KaTeX would show its TeX); the rest follow right after
+  // the first screen is painted.
+  const first = runs.next().value ?? [];
+  let outline = null;
+  const listable = first.some((heading) => heading.id && headingText(heading));
+  if (first.length >= MIN_HEADINGS && listable && !first.some(mathPending)) {
+    outline = buildOutline({ doc, content, headings: first, label, frame });
+  }
+  await afterNextPaint(view);
+  if (!frame.nav.isConnected) return null;
+  const rest = [];
+  for (let run = runs.next(); !run.done; run = runs.next()) rest.push(...run.value);
+  if (outline) {
+    outline.add(rest);
+    return outline;
+  }
+  const headings = [...first, ...rest];
+  if (headings.length < MIN_HEADINGS) return null;
   return buildOutline({ doc, content, headings, label, frame });
 }
 
