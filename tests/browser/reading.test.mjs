@@ -276,14 +276,23 @@ const outlineAgainstHeadings = (page) =>
     };
   });
 
+// Opens a long document in a wide window, checks that it loads cleanly and hands its outline and
+// headings (see outlineAgainstHeadings) to `check`.
+async function withLongDocument(name, text, check) {
+  const result = await openPage(browser, renderLong(name, text), {
+    viewport: { width: 1280, height: 900 }, beforeLoad: (page) => page.addInitScript(watchOutline),
+  });
+  try {
+    assertCleanLoad(result);
+    await check(await outlineAgainstHeadings(result.page), result.page);
+  } finally {
+    await result.page.close();
+  }
+}
+
 describe('Outline of a long Markdown document', { skip: markdown.skipReason }, () => {
   test('comes with the first screen and names the headings shown, with their ids', async () => {
-    const result = await openPage(browser, renderLong('long-guide', longDocument()), {
-      viewport: { width: 1280, height: 900 }, beforeLoad: (page) => page.addInitScript(watchOutline),
-    });
-    try {
-      assertCleanLoad(result);
-      const dom = await outlineAgainstHeadings(result.page);
+    await withLongDocument('long-guide', longDocument(), async (dom, page) => {
       assert.equal(dom.headings.length, 161);
       assert.deepEqual(dom.entries, dom.headings);
       assert.deepEqual(dom.entries.slice(1, 4), [
@@ -293,28 +302,21 @@ describe('Outline of a long Markdown document', { skip: markdown.skipReason }, (
       assert.ok(dom.firstEntry < dom.lastHeading, 'the outline waited for the whole document');
       assert.ok(dom.sameFirstEntry, 'the outline was built twice');
       // Once everything is shown an entry reaches its heading, and scrolling marks the section.
-      await result.page.click('.lumivale-outline a[href="#part-60-rocket-with-code-and-x60"]');
-      assert.ok(Math.abs((await headingTop(result.page, 'part-60-rocket-with-code-and-x60')) - 12) < 3);
+      await page.click('.lumivale-outline a[href="#part-60-rocket-with-code-and-x60"]');
+      assert.ok(Math.abs((await headingTop(page, 'part-60-rocket-with-code-and-x60')) - 12) < 3);
       // (Blocks off screen take their real height once shown: scroll again after a frame.)
-      await result.page.evaluate(async () => {
+      await page.evaluate(async () => {
         const heading = document.getElementById('notes-30');
         heading.scrollIntoView();
         await new Promise((resolve) => requestAnimationFrame(() => setTimeout(resolve, 50)));
         heading.scrollIntoView();
       });
-      await result.page.waitForFunction(() => document.querySelector('.lumivale-outline [aria-current]')?.getAttribute('href') === '#notes-30');
-    } finally {
-      await result.page.close();
-    }
+      await page.waitForFunction(() => document.querySelector('.lumivale-outline [aria-current]')?.getAttribute('href') === '#notes-30');
+    });
   });
 
   test('lists the entries in sight first, right after the text, and the rest once they are painted', async () => {
-    const result = await openPage(browser, renderLong('long-plain', longDocument('', { math: false })), {
-      viewport: { width: 1280, height: 900 }, beforeLoad: (page) => page.addInitScript(watchOutline),
-    });
-    try {
-      assertCleanLoad(result);
-      const dom = await outlineAgainstHeadings(result.page);
+    await withLongDocument('long-plain', longDocument('', { math: false }), (dom) => {
       assert.equal(dom.headings.length, 161);
       // Ids stay unique across the entries made before and after the first paint.
       assert.deepEqual(dom.entries, dom.headings);
@@ -324,27 +326,18 @@ describe('Outline of a long Markdown document', { skip: markdown.skipReason }, (
       assert.ok(dom.firstEntries >= dom.entriesInSight && dom.entriesInSight > 20, `${dom.firstEntries} entries first, ${dom.entriesInSight} in sight`);
       assert.ok(dom.firstEntries < dom.entries.length, 'every entry was made at once');
       assert.ok(dom.sameFirstEntry, 'the outline was built twice');
-    } finally {
-      await result.page.close();
-    }
+    });
   });
 
   test('is made again from the headings shown when the Markdown foretold them wrongly', async () => {
     // A setext heading is not among the heading lines the outline is first made from.
     const text = longDocument('Underlined part\n---------------\n\nText.\n\n');
-    const result = await openPage(browser, renderLong('long-setext', text), {
-      viewport: { width: 1280, height: 900 }, beforeLoad: (page) => page.addInitScript(watchOutline),
-    });
-    try {
-      assertCleanLoad(result);
-      const dom = await outlineAgainstHeadings(result.page);
+    await withLongDocument('long-setext', text, (dom) => {
       assert.equal(dom.headings.length, 162);
       assert.deepEqual(dom.entries, dom.headings);
       assert.ok(dom.entries.some(([href]) => href === '#underlined-part'));
       assert.equal(dom.sameFirstEntry, false);
-    } finally {
-      await result.page.close();
-    }
+    });
   });
 });
 
