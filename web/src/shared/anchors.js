@@ -56,16 +56,32 @@ export function isolateDocumentIds(root, usedIds = new Set()) {
 // placeholders of images that are not shown (an image's text is not a heading's on GitHub).
 const NOT_WORDS = '.lumivale-heading-anchor, .katex-mathml, .lumivale-image-placeholder';
 
+const ELEMENT_NODE = 1;
+const TEXT_NODE = 3;
+const CDATA_SECTION_NODE = 4;
+
+// The heading's text nodes in document order, leaving out those parts. Read in place: headings
+// are read for their anchors, slugs and outline entries, and copying each costs more.
 function headingWords(heading, { shortcodes = false } = {}) {
   if (!heading.firstElementChild) return heading.textContent;
-  const copy = heading.cloneNode(true);
-  for (const part of copy.querySelectorAll(NOT_WORDS)) part.remove();
-  if (shortcodes) {
-    for (const emoji of copy.querySelectorAll('.lumivale-emoji[data-shortcode]')) {
-      emoji.textContent = `:${emoji.dataset.shortcode}:`;
+  let words = '';
+  let node = heading.firstChild;
+  while (node) {
+    let inside = false;
+    if (node.nodeType === TEXT_NODE || node.nodeType === CDATA_SECTION_NODE) {
+      words += node.data;
+    } else if (node.nodeType === ELEMENT_NODE && !node.matches(NOT_WORDS)) {
+      if (shortcodes && node.matches('.lumivale-emoji[data-shortcode]')) words += `:${node.dataset.shortcode}:`;
+      else inside = Boolean(node.firstChild);
     }
+    if (inside) {
+      node = node.firstChild;
+      continue;
+    }
+    while (node !== heading && !node.nextSibling) node = node.parentNode;
+    node = node === heading ? null : node.nextSibling;
   }
-  return copy.textContent;
+  return words;
 }
 
 // The heading's text as a reader sees it, on one line.

@@ -18,9 +18,8 @@
 //   outlineAhead(content, makeHeadingRuns, {label, frame}) -> Promise<outline | null>: fills the
 //       reserved frame from stand-in headings made from the Markdown of a long document whose
 //       text is still being built (see headingRunsOfMarkdown): makeHeadingRuns(firstCount)
-//       gives an iterator of runs of them, the first of `firstCount` headings. Right after the
-//       page's first screen is painted, the first run's entries (as many as the column shows)
-//       are listed; the others once those are painted.
+//       gives an iterator of runs of them, the first of `firstCount` headings. The first run's
+//       entries come with the first screen, the others right after it is shown.
 //   addReadingAids(content, {label, frame, grown, ahead}): right after the page's first screen
 //       is shown, fills the outline (or, without a frame, builds one when the rendered document
 //       is long enough; with `grown`, a growingOutline already filled in that frame, keeps it
@@ -103,20 +102,18 @@ export async function outlineAhead(content, makeHeadingRuns, { label = 'Outline'
   if (!frame) return null;
   const doc = content.ownerDocument;
   const view = doc.defaultView;
-  await afterNextPaint(view);
-  if (!frame.nav.isConnected) return null;
-  // The entries the column has room for come first, in a frame of their own; the others follow
-  // once those are painted. Entries whose words are not final yet (a formula still waiting for
-  // KaTeX would show its TeX) wait for the others.
   const runs = makeHeadingRuns(Math.ceil(view.innerHeight / OUTLINE_ENTRY_MIN_HEIGHT));
+  // As many entries as the column can show come with the first screen, when their words are
+  // final (a formula still waiting for KaTeX would show its TeX); the rest follow right after
+  // the first screen is painted.
   const first = runs.next().value ?? [];
-  const listable = first.some((heading) => heading.id && headingText(heading));
   let outline = null;
+  const listable = first.some((heading) => heading.id && headingText(heading));
   if (first.length >= MIN_HEADINGS && listable && !first.some(mathPending)) {
     outline = buildOutline({ doc, content, headings: first, label, frame });
-    await afterNextPaint(view);
-    if (!frame.nav.isConnected) return null;
   }
+  await afterNextPaint(view);
+  if (!frame.nav.isConnected) return null;
   const rest = [];
   for (let run = runs.next(); !run.done; run = runs.next()) rest.push(...run.value);
   if (outline) {
