@@ -25,10 +25,10 @@ const VOID_ELEMENTS = new Set([
   'area', 'base', 'br', 'col', 'embed', 'hr', 'img', 'input', 'link', 'meta', 'source', 'track', 'wbr',
 ]);
 const LINK_DEFINITION = /^ {0,3}\[(?!\^)(?:\\.|[^\\\]])+\]:/;
+const DEFINITION_CONTINUATION = /^[ \t]+\S/;
 
 // Line ends as "\n" only; most texts have no other kind, and are taken as they are.
 const withNewlines = (text) => (text.includes('\r') ? text.replace(/\r\n?/g, '\n') : text);
-const DEFINITION_CONTINUATION = /^[ \t]+\S/;
 
 // Fences (` ~), comments and raw HTML (<), display mathematics ($$) and environments (\\begin).
 const STATE_CHARACTERS = /[`~<$\\]/;

@@ -115,7 +115,7 @@ export async function outlineAhead(content, makeHeadingRuns, { label = 'Outline'
   await afterNextPaint(view);
   if (!frame.nav.isConnected) return null;
   const rest = [];
-  for (let run = runs.next(); !run.done; run = runs.next()) rest.push(...run.value);
+  for (const run of runs) rest.push(...run);
   if (outline) {
     outline.add(rest);
     return outline;
